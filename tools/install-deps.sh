@@ -1,0 +1,29 @@
+#!/bin/sh
+# Installs, from Debian's packages, what building and testing need, and
+# only what is missing. Safe to run again.
+set -eu
+
+packages="cmake make g++ pkg-config libgsl-dev libarmadillo-dev libopenblas-dev liblapack-dev libgtest-dev libbenchmark-dev"
+
+missing=""
+for p in $packages; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing="$missing $p"
+  fi
+done
+
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+  sudo=""
+elif command -v sudo >/dev/null 2>&1; then
+  sudo="sudo"
+else
+  echo "install-deps: missing packages:$missing (run as root to install them)" >&2
+  exit 1
+fi
+
+echo "install-deps: installing$missing"
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
+# shellcheck disable=SC2086
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
