@@ -1,10 +1,18 @@
+#include <gsl/gsl_blas.h>
+#include <gsl/gsl_linalg.h>
+#include <gsl/gsl_math.h>
 #include <gsl/gsl_matrix.h>
 #include <gsl/gsl_vector.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <fstream>
+#include <iostream>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "zub_feedback.h"
@@ -141,3 +149,11 @@ MDFA_ResponseMatrix* MDFA_ResponseMatrix::arma_mat2MDFA(arma::mat A) {
   }
   return this;
 }
+
+// ---------------------------------------------------------------- products and transposition
+
+// ---------------------------------------------------------------- loading from a file
+
+// ---------------------------------------------------------------- truncated-SVD inversion
+
+// ---------------------------------------------------------------- pseudo-inverse
