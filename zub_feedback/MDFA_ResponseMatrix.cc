@@ -101,9 +101,9 @@ gsl_matrix* MDFA_ResponseMatrix::create_gsl_matrix() {
            dnum);
     return nullptr;
   }
-  // GSL's default error handler ends the process on a zero or negative
-  // dimension, so such a matrix gets no GSL copy at all.
-  if (rows <= 0 || cols <= 0) {
+  // A negative dimension would become a huge unsigned size, and GSL's
+  // default error handler ends the process when that allocation fails.
+  if (rows < 0 || cols < 0) {
     report(name, kLevelError,
            "ERROR: allocating GSL matrix of %d x %d elements !\n", rows, cols);
     return nullptr;
