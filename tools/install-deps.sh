@@ -5,6 +5,18 @@ set -eu
 
 packages="cmake make g++ pkg-config libgsl-dev libarmadillo-dev libopenblas-dev liblapack-dev libgtest-dev libbenchmark-dev"
 
+# Extra lists, installed only when named on the command line, so that a plain
+# `make test` stays lean. The sanitized build uses g++'s own runtimes.
+#   valgrind  the memory checks (make test-valgrind)
+#   fuzz      clang with libFuzzer and its sanitizer runtimes (make fuzz)
+for extra in "$@"; do
+  case "$extra" in
+    valgrind) packages="$packages valgrind" ;;
+    fuzz) packages="$packages clang libclang-rt-14-dev" ;;
+    *) echo "install-deps: unknown package list '$extra'" >&2; exit 2 ;;
+  esac
+done
+
 missing=""
 for p in $packages; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -1,19 +1,28 @@
+#include <fcntl.h>
 #include <gsl/gsl_blas.h>
 #include <gsl/gsl_linalg.h>
 #include <gsl/gsl_math.h>
 #include <gsl/gsl_matrix.h>
 #include <gsl/gsl_vector.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
+#include <istream>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
+#include <streambuf>
 #include <string>
+#include <vector>
 
 #include "zub_feedback.h"
 
@@ -39,6 +48,14 @@ __attribute__((format(printf, 3, 4))) void report(const std::string& name,
   karst::printtostderr(name, emsg, level);
 }
 
+// A null name is the caller's error; it must not reach std::string.
+std::string property_name(const char* pn) {
+  if (pn == nullptr) {
+    throw std::logic_error("MDFA_ResponseMatrix: null property name");
+  }
+  return std::string(pn);
+}
+
 struct MatrixFree {
   void operator()(gsl_matrix* m) const noexcept { gsl_matrix_free(m); }
 };
@@ -54,7 +71,7 @@ using Vector = std::unique_ptr<gsl_vector, VectorFree>;
 
 MDFA_ResponseMatrix::MDFA_ResponseMatrix(const char* pn, int d1, int d0,
                                          EqFct* efp)
-    : K_mdfloat_array(std::string(pn), d1, d0, efp, 0), rows(d1), cols(d0) {}
+    : K_mdfloat_array(property_name(pn), d1, d0, efp, 0), rows(d1), cols(d0) {}
 
 MDFA_ResponseMatrix::~MDFA_ResponseMatrix() = default;
 
@@ -152,8 +169,612 @@ MDFA_ResponseMatrix* MDFA_ResponseMatrix::arma_mat2MDFA(arma::mat A) {
 
 // ---------------------------------------------------------------- products and transposition
 
+namespace {
+
+// Writes a working copy back into a response matrix of the same shape.
+void store_gsl_matrix(const gsl_matrix& m, MDFA_ResponseMatrix& target) {
+  for (size_t i = 0; i < m.size1; ++i) {
+    for (size_t j = 0; j < m.size2; ++j) {
+      target.set_value(static_cast<float>(gsl_matrix_get(&m, i, j)),
+                       static_cast<int>(i), static_cast<int>(j), -1, -1, -1,
+                       -1);
+    }
+  }
+}
+
+}  // namespace
+
+void MDFA_ResponseMatrix::multiply(MDFA_ResponseMatrix& A,
+                                   MDFA_ResponseMatrix& B) {
+  const std::string name = "MDFA_ResponseMatrix::multiply";
+  // The inner dimensions are checked too: GSL would reject the product
+  // through its error handler, and the default one ends the process.
+  if (rows != B.rows || A.cols != B.cols || cols != A.rows) {
+    report(name, kLevelError,
+           "ERROR: Dimension mismatch: dim(this): %d x %d dim(A): %d x %d "
+           "dim(B): %d x %d ",
+           rows, cols, A.rows, A.cols, B.rows, B.cols);
+    return;
+  }
+  // Every operand is copied before the product is formed, so B may be this
+  // object or A.
+  const Matrix gslA(A.create_gsl_matrix());
+  if (!gslA) return;
+  Matrix gslB(B.create_gsl_matrix());
+  if (!gslB) return;
+  const Matrix gslThis(create_gsl_matrix());
+  if (!gslThis) return;
+
+  if (gslB->size1 == 0 || gslB->size2 == 0) return;  // nothing to write
+  if (gslThis->size2 == 0) {
+    // An empty inner dimension gives sums of no terms; BLAS refuses the
+    // zero leading dimensions of such factors.
+    gsl_matrix_set_zero(gslB.get());
+  } else {
+    // beta 0: B's former values, NaN included, take no part.
+    gsl_blas_dgemm(CblasNoTrans, CblasNoTrans, 1.0, gslThis.get(), gslA.get(),
+                   0.0, gslB.get());
+  }
+  store_gsl_matrix(*gslB, B);
+}
+
+void MDFA_ResponseMatrix::entrywise_product(MDFA_ResponseMatrix& A,
+                                            MDFA_ResponseMatrix& B) {
+  const std::string name = "MDFA_ResponseMatrix::entrywise_product";
+  if (rows != A.rows || rows != B.rows || cols != A.cols || B.cols != cols) {
+    report(name, kLevelError,
+           "ERROR: Dimension mismatch: dim(this): %d x %d dim(A): %d x %d "
+           "dim(B): %d x %d ",
+           rows, cols, A.rows, A.cols, B.rows, B.cols);
+    return;
+  }
+  // Both factors of an element are read before it is written, so B may be
+  // this object or A.
+  for (int i = 0; i < rows; ++i) {
+    for (int j = 0; j < cols; ++j) {
+      const float a = value(i, j, -1, -1, -1, -1);
+      const float b = A.value(i, j, -1, -1, -1, -1);
+      B.set_value(a * b, i, j, -1, -1, -1, -1);
+    }
+  }
+}
+
+void MDFA_ResponseMatrix::transpose(MDFA_ResponseMatrix& transR) {
+  const std::string name = "MDFA_ResponseMatrix::transpose";
+  const Matrix R(create_gsl_matrix());
+  if (!R) return;
+  const Matrix R_T(transR.create_gsl_matrix());
+  if (!R_T) return;
+  const size_t M = R->size1;
+  const size_t N = R->size2;
+  const size_t transM = R_T->size1;
+  const size_t transN = R_T->size2;
+  if (M != transN || N != transM) {
+    report(name, kLevelError,
+           "ERROR: Dimension mismatch: dim(transR) (%d x %d) must be inverse "
+           "of dim(this) (%d x %d)",
+           static_cast<int>(transM), static_cast<int>(transN),
+           static_cast<int>(M), static_cast<int>(N));
+    return;
+  }
+  if (M == 0 || N == 0) return;  // nothing to write
+  // Formed on the copies, so a square transR may be this object. Widening
+  // to double and narrowing back is exact: the result is bit for bit.
+  gsl_matrix_transpose_memcpy(R_T.get(), R.get());
+  store_gsl_matrix(*R_T, transR);
+}
+
 // ---------------------------------------------------------------- loading from a file
+
+namespace {
+
+// Owns an open file descriptor; -1 stands for none.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// A descriptor for reading `fname`, or -1 unless it names a regular file
+// that can be opened. A FIFO, a device or a directory could block the open
+// or the reads, or never end. The open does not block (even on a FIFO) and
+// the type is taken from the opened descriptor, so nothing can be swapped
+// in between the test and the reads.
+int open_regular_file(const char* fname) {
+  int fd;
+  do {
+    fd = ::open(fname, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Reads a file through a fixed buffer and shows it to a stream one line at a
+// time: the line feed that ends the current line reads as the end of the
+// stream, so formatted extraction stops there exactly as it would on a
+// string holding the line. Lines are never copied, so memory stays the
+// buffer's however long a line is.
+class LineReader : public std::streambuf {
+ public:
+  explicit LineReader(int fd) : fd_(fd), buffer_(kBufferSize) { restart_at(0); }
+
+  // Goes on reading at byte `offset` of the file.
+  void restart_at(long long offset) {
+    next_read_ = offset;
+    base_ = offset;
+    end_ = buffer_.data();
+    setg(end_, end_, end_);
+  }
+
+  // Starts the next line; false when no byte is left to read (end of the
+  // file, or a read error).
+  bool begin_line() {
+    if (gptr() == end_ && !fill()) return false;
+    show_line();
+    return true;
+  }
+
+  // The first byte of the line just begun (the line feed of an empty line).
+  char first() const { return *gptr(); }
+
+  // Skips the rest of the current line and the line feed that ends it.
+  void end_line() {
+    for (;;) {
+      char* lf = static_cast<char*>(std::memchr(gptr(), '\n', end_ - gptr()));
+      if (lf != nullptr) {
+        setg(eback(), lf + 1, lf + 1);
+        return;
+      }
+      setg(eback(), end_, end_);
+      if (!fill()) return;
+    }
+  }
+
+  // Bytes of the file consumed so far.
+  long long position() const { return base_ + (gptr() - eback()); }
+
+ protected:
+  int_type underflow() override {
+    if (gptr() < end_) return traits_type::eof();  // at the line's end
+    if (!fill()) return traits_type::eof();
+    show_line();
+    return traits_type::to_int_type(*gptr());
+  }
+
+ private:
+  static constexpr size_t kBufferSize = 64 * 1024;
+
+  // Replaces the (consumed) buffer by the next bytes of the file.
+  bool fill() {
+    base_ = next_read_;
+    char* data = buffer_.data();
+    ssize_t n;
+    do {
+      n = ::pread(fd_, data, buffer_.size(), static_cast<off_t>(next_read_));
+    } while (n < 0 && errno == EINTR);
+    end_ = data + (n > 0 ? n : 0);
+    setg(data, data, end_);
+    if (n <= 0) return false;
+    next_read_ += n;
+    return true;
+  }
+
+  // Ends the visible bytes at the next line feed.
+  void show_line() {
+    char* lf = static_cast<char*>(std::memchr(gptr(), '\n', end_ - gptr()));
+    setg(eback(), gptr(), lf != nullptr ? lf : end_);
+  }
+
+  int fd_;
+  std::vector<char> buffer_;
+  char* end_;            // end of the bytes read into buffer_
+  long long base_;       // file offset of buffer_[0]
+  long long next_read_;  // file offset of the next read
+};
+
+}  // namespace
+
+bool MDFA_ResponseMatrix::load_file(const char* fname) {
+  const std::string name = "MDFA_ResponseMatrix::load_file";
+  report(name, kLevelInfo, "INFO: Loading file %s ...", fname);
+
+  const FileDescriptor fid(open_regular_file(fname));
+  if (fid.get() < 0) {
+    report(name, kLevelError, "ERROR: file %s not found!", fname);
+    return false;
+  }
+  LineReader reader(fid.get());
+  // Values are read as operator>> reads a double, under the global locale.
+  std::istream s(&reader);
+  double val;
+
+  // First pass: M data lines, N values on the last of them, len bytes up to
+  // the end of that line (the file's size when no line feed ends it). Only
+  // the last data line's values are counted, so it alone is parsed here.
+  long long M = 0;
+  long long N = 0;
+  long long len = 0;
+  long long last_start = 0;
+  while (reader.begin_line()) {
+    const long long start = reader.position();
+    const bool comment = reader.first() == '#';
+    reader.end_line();
+    if (comment) continue;
+    ++M;
+    len = reader.position();
+    last_start = start;
+  }
+  if (M > 0) {
+    reader.restart_at(last_start);
+    if (reader.begin_line()) {
+      while (s >> val) ++N;
+    }
+  }
+
+  if (rows != M) {
+    report(name, kLevelError,
+           "ERROR: No. rows (%lld) do not match no. of monitors (%d)!", M,
+           rows);
+    return false;
+  }
+  if (cols != N) {
+    report(name, kLevelError,
+           "ERROR: No. columns (%lld) do not match no. of actuators (%d)!", N,
+           cols);
+    return false;
+  }
+
+  // Second pass: data line mon fills row mon, its value act column act.
+  reader.restart_at(0);
+  long long mon = 0;
+  long long act = 0;
+  while (reader.begin_line()) {
+    if (reader.first() == '#') {
+      reader.end_line();
+      continue;
+    }
+    s.clear();
+    act = 0;
+    while (s >> val) {
+      // A line other than the last may be longer than the matrix is wide,
+      // and the file may have grown since it was measured: such values are
+      // dropped. The base's own store is used, whatever a subclass does.
+      if (mon < rows && act < cols) {
+        K_mdfloat_array::set_value(static_cast<float>(val),
+                                   static_cast<int>(mon), static_cast<int>(act),
+                                   -1, -1, -1, -1);
+      }
+      ++act;
+    }
+    ++mon;
+    reader.end_line();
+  }
+
+  report(name, kLevelInfo,
+         "INFO: Read %lld bytes from: %s into %lld x %lld GSL array", len,
+         fname, mon, act);
+  return true;
+}
 
 // ---------------------------------------------------------------- truncated-SVD inversion
 
+namespace {
+
+// Machine epsilon of double, 2^-52.
+constexpr double kDoubleEpsilon = 2.220446049250313e-16;
+
+// Bit of KARST_debug that asks invert for its tables on standard output.
+constexpr int kDebugTables = 0x80;
+
+bool debug_tables() { return (KARST_debug & kDebugTables) != 0; }
+
+double elapsed_ms(std::chrono::steady_clock::time_point t0) {
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                      std::chrono::steady_clock::now() - t0)
+                      .count();
+  return static_cast<double>(ns) / 1e9 * 1000;
+}
+
+// largest_sv x size x epsilon rounded to two significant digits; every step
+// lands in a float, as the caller's tolerance variable is one.
+float internal_tolerance(double largest_sv, int size) {
+  float tol = static_cast<float>(largest_sv * size * kDoubleEpsilon);
+  // An all-zero matrix (or a product below the float range) has no decimal
+  // exponent to round at; its tolerance is 0.
+  if (tol == 0.0f) return 0.0f;
+  const double exp = std::floor(std::log10(std::fabs(tol)));
+  tol = static_cast<float>(std::round(tol / std::pow(10.0, exp - 1.0)) / 10);
+  return static_cast<float>(tol * std::pow(10.0, exp));
+}
+
+}  // namespace
+
+// Truncated pseudo-inverse of this m x n matrix A through GSL's SVD.
+//
+// GSL decomposes a matrix with at least as many rows as columns, so the
+// matrix decomposed is B, the c x r orientation of A with r = min(m, n) and
+// c = max(m, n): B = A^T when m <= n, B = A when m > n.
+//
+//   B = U D V^T
+//
+// U is c x r with orthonormal columns (the left singular vectors), D =
+// diag(s_0, ..., s_{r-1}) with s_0 >= s_1 >= ... >= 0 (the singular values)
+// and V is r x r orthogonal (the right singular vectors). With D+ holding 1/s_i
+// for each s_i above the cut-off and 0 elsewhere,
+//
+//   R+ = U D+ V^T
+//
+// is the truncated pseudo-inverse of B^T: pinv(A) itself when m <= n, its
+// transpose when m > n.
+//
+// B is built straight from the GSL copy of A (no transpose when m > n), D+ V^T
+// is a scaling of the rows of V^T formed in V's place, and R+ is read
+// transposed rather than copied; each gives the doubles of the textbook
+// sequence of transposed copies and full products.
+void MDFA_ResponseMatrix::invert(MDFA_ResponseMatrix& pinvR,
+                                 K_spectrum& singular_val, float* tol,
+                                 int* nosv) {
+  const std::string name = "MDFA_ResponseMatrix::invert";
+  const auto t0 = std::chrono::steady_clock::now();
+
+  // Refused before anything is written: what GSL's default error handler
+  // would turn into the end of the process, and what would yield a count
+  // that disagrees with the inverse.
+  if (tol == nullptr || nosv == nullptr) {
+    report(name, kLevelError,
+           "ERROR: no tolerance or no count of singular values given !\n");
+    return;
+  }
+  if (dimension_count() != 2) {
+    report(name, kLevelError,
+           "ERROR: cannot invert an array of %d dimensions !\n",
+           dimension_count());
+    return;
+  }
+  if (rows <= 0 || cols <= 0) {
+    report(name, kLevelError, "ERROR: cannot invert a %d x %d matrix !\n", rows,
+           cols);
+    return;
+  }
+  if (pinvR.rows != cols || pinvR.cols != rows) {
+    report(name, kLevelError,
+           "ERROR: inverse is %d x %d, it must be %d x %d !\n", pinvR.rows,
+           pinvR.cols, cols, rows);
+    return;
+  }
+  if (std::isnan(*tol)) {
+    report(name, kLevelError, "ERROR: SVD cut off tolerance is NaN !\n");
+    return;
+  }
+
+  Matrix R(create_gsl_matrix());
+  if (!R) return;  // reported by create_gsl_matrix
+  // GSL's SVD gives NaN singular values for these, which the count would
+  // report as kept.
+  for (size_t i = 0; i < R->size1; ++i) {
+    const double* row = gsl_matrix_const_ptr(R.get(), i, 0);
+    for (size_t j = 0; j < R->size2; ++j) {
+      if (!std::isfinite(row[j])) {
+        report(name, kLevelError,
+               "ERROR: element (%d, %d) is not a finite number !\n",
+               static_cast<int>(i), static_cast<int>(j));
+        return;
+      }
+    }
+  }
+
+  int r = static_cast<int>(R->size1);
+  int c = static_cast<int>(R->size2);
+  report(name, kLevelInfo, "INFO: SVD on %d x %d matrix ...", r, c);
+
+  // U: first B, then, after the decomposition, the left singular vectors.
+  Matrix U;
+  const bool transposed = r > c;
+  if (transposed) {
+    report(name, kLevelInfo, "INFO: M < N transposing matrix ...");
+    std::swap(r, c);
+    report(name, kLevelInfo, "INFO: matrix dim changed to: %d x %d", r, c);
+    U = std::move(R);  // B = A
+  } else {
+    U.reset(gsl_matrix_alloc(R->size2, R->size1));
+    gsl_matrix_transpose_memcpy(U.get(), R.get());  // B = A^T
+    R.reset();
+  }
+  const size_t rs = static_cast<size_t>(r);
+  const size_t cs = static_cast<size_t>(c);
+
+  Matrix V(gsl_matrix_alloc(rs, rs));
+  Vector S(gsl_vector_alloc(rs));
+  Vector work(gsl_vector_alloc(rs));
+  // Only reached through a host's error handler that returns.
+  if (gsl_linalg_SV_decomp(U.get(), V.get(), S.get(), work.get()) !=
+      GSL_SUCCESS) {
+    report(name, kLevelError, "ERROR: SVD failed !\n");
+    return;
+  }
+
+  if (*tol == -1.0f) {
+    *tol = internal_tolerance(gsl_vector_max(S.get()), c);
+    report(name, kLevelInfo,
+           "INFO: Using internal tolerance for SVD cut off: %e",
+           static_cast<double>(*tol));
+  } else {
+    report(name, kLevelInfo,
+           "INFO: Using user provided SVD cut off tolerance: %e",
+           static_cast<double>(*tol));
+  }
+  const double t = *tol;
+
+  if (debug_tables()) {
+    std::puts("S\n----------------------------------------");
+    for (size_t i = 0; i < rs; ++i)
+      std::printf("%f  ", gsl_vector_get(S.get(), i));
+    std::putchar('\n');
+  }
+
+  // The diagonal of D+, in the workspace that the SVD no longer needs. The
+  // cut-off is relative to the largest singular value; a zero one never
+  // enters, whatever the tolerance.
+  const double cutoff = gsl_vector_max(S.get()) * t;
+  gsl_vector* dplus = work.get();
+  for (size_t i = 0; i < rs; ++i) {
+    const double s = gsl_vector_get(S.get(), i);
+    gsl_vector_set(dplus, i, s > cutoff && s != 0.0 ? 1.0 / s : 0.0);
+  }
+
+  // D+ V^T in V's place: element (i, j) is dplus(i) V(j, i). The + 0.0 gives
+  // a zero product the sign a BLAS product gives it (its sums start at +0).
+  double* const v = V->data;
+  const size_t vtda = V->tda;
+  for (size_t i = 0; i < rs; ++i) {
+    const double di = gsl_vector_get(dplus, i);
+    v[i * vtda + i] = di * v[i * vtda + i] + 0.0;
+    for (size_t j = i + 1; j < rs; ++j) {
+      const double vij = v[i * vtda + j];
+      v[i * vtda + j] = di * v[j * vtda + i] + 0.0;
+      v[j * vtda + i] = gsl_vector_get(dplus, j) * vij + 0.0;
+    }
+  }
+
+  Matrix R_plus(gsl_matrix_alloc(cs, rs));
+  gsl_blas_dgemm(CblasNoTrans, CblasNoTrans, 1.0, U.get(), V.get(), 0.0,
+                 R_plus.get());
+  U.reset();
+  V.reset();
+
+  // The count uses the tolerance as an absolute bound; 1/s, with the
+  // removed ones 0, goes into the workspace for the debug table.
+  gsl_vector* oos = work.get();
+  unsigned infs = 0;
+  unsigned cuto = 0;
+  for (size_t i = 0; i < rs; ++i) {
+    const double s = gsl_vector_get(S.get(), i);
+    double o = 1.0 / s;
+    if (gsl_isinf(o)) {
+      o = 0.0;
+      ++infs;
+    } else if (s < t) {
+      o = 0.0;
+      ++cuto;
+    }
+    gsl_vector_set(oos, i, o);
+  }
+  *nosv = r - static_cast<int>(cuto + infs);
+  if (infs != 0) {
+    report(name, kLevelInfo, "INFO: Removed %d infinite values from S",
+           static_cast<int>(infs));
+  }
+  report(name, kLevelInfo, "INFO: Using %d from %d singular values", *nosv, r);
+
+  if (debug_tables()) {
+    std::puts("1/s\n----------------------------------------");
+    for (size_t i = 0; i < rs; ++i) std::printf("%f  ", gsl_vector_get(oos, i));
+    std::putchar('\n');
+  }
+
+  // The inverse is n x m: R+ when A was not transposed, R+ read transposed
+  // when it was.
+  const size_t n_rows = transposed ? rs : cs;
+  const size_t n_cols = transposed ? cs : rs;
+  const double* const rp = R_plus->data;
+  const size_t rtda = R_plus->tda;
+  const auto inverse = [rp, rtda, transposed](size_t i, size_t j) {
+    return transposed ? rp[j * rtda + i] : rp[i * rtda + j];
+  };
+  if (transposed) {
+    std::cout << "INFO: Matrix dim change back to: " << n_rows << " x "
+              << n_cols << "\n";
+  }
+
+  if (debug_tables()) {
+    std::puts("\npinv(A)\n----------------------------------------");
+    for (size_t i = 0; i < n_rows; ++i) {
+      for (size_t j = 0; j < n_cols; ++j) std::printf("%.4f\t", inverse(i, j));
+      std::putchar('\n');
+    }
+  }
+
+  singular_val.set_spectrum_length(r);
+  for (int i = 0; i < r; ++i) {
+    singular_val.fill_spectrum(
+        i, static_cast<float>(gsl_vector_get(S.get(), static_cast<size_t>(i))));
+  }
+
+  for (size_t i = 0; i < n_rows; ++i) {
+    for (size_t j = 0; j < n_cols; ++j) {
+      const double v = inverse(i, j);
+      pinvR.set_value(std::fabs(v) > t ? static_cast<float>(v) : 0.0f,
+                      static_cast<int>(i), static_cast<int>(j), -1, -1, -1, -1);
+    }
+  }
+
+  report(name, kLevelTiming, "took (ms): %.4f", elapsed_ms(t0));
+}
+
 // ---------------------------------------------------------------- pseudo-inverse
+
+void MDFA_ResponseMatrix::pinv(MDFA_ResponseMatrix& pinvR, float* tolerance) {
+  const std::string name = "MDFA_ResponseMatrix::pinv";
+  const auto t0 = std::chrono::steady_clock::now();
+
+  if (tolerance == nullptr) {
+    report(name, kLevelError, "ERROR: no tolerance given !\n");
+    return;
+  }
+  // arma_mat2MDFA reads the result at every index of pinvR's own shape.
+  if (pinvR.rows != cols || pinvR.cols != rows) {
+    report(name, kLevelError,
+           "ERROR: inverse is %d x %d, it must be %d x %d !\n", pinvR.rows,
+           pinvR.cols, cols, rows);
+    return;
+  }
+
+  arma::mat A = MDFA2arma_mat(*this);
+  // Both filters treat each element alone, so they run in memory order.
+  const double tol = *tolerance;
+  unsigned in_filter = 0;
+  for (double& a : A) {
+    if (tol > std::fabs(a) && a != 0.0) {
+      a = 0.0;
+      ++in_filter;
+    }
+  }
+  if (in_filter != 0) {
+    report(name, kLevelInfo, "removed %d values (< %.g) in input\n",
+           static_cast<int>(in_filter), tol);
+  }
+
+  // Armadillo's own tolerance and divide-and-conquer SVD; a failed SVD
+  // throws std::runtime_error to the caller with pinvR untouched.
+  arma::mat B = arma::pinv(A);
+
+  unsigned out_filter = 0;
+  for (double& b : B) {
+    if (kDoubleEpsilon > std::fabs(b) && b != 0.0) {
+      b = 0.0;
+      ++out_filter;
+    }
+  }
+  if (out_filter != 0) {
+    report(name, kLevelInfo, "removed %d values (< %.g) in inverse\n",
+           static_cast<int>(out_filter), kDoubleEpsilon);
+  }
+
+  pinvR.arma_mat2MDFA(std::move(B));
+
+  report(name, kLevelTiming, "took (ms): %.4f", elapsed_ms(t0));
+}

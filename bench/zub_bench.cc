@@ -1,0 +1,596 @@
+// Benchmarks of the library's operations, each beside the bare routine it is
+// built on, on the same data in the same run:
+//   BM_invert/M/N         beside BM_gsl_svd/M/N      (gsl_linalg_SV_decomp)
+//   BM_pinv/M/N           beside BM_arma_pinv/M/N    (arma::pinv)
+//   BM_multiply/M/N       beside BM_dgemv/M/N        (cblas_dgemv)
+//   BM_load_file/M/N      beside BM_stream_read/M/N  (one pass of >>)
+//   BM_ringbuf_store/S and BM_ringbuf_get/S
+// M x N is the response matrix (monitors x actuators). The last thing printed
+// is the table of each operation's time over its baseline's. `make bench`
+// runs this with one BLAS thread.
+//
+//   zub_bench --invert_peak_memory
+// instead inverts the 1000 x 500 matrix once and prints how far the resident
+// set grew beyond what the matrices had already taken.
+
+#include <benchmark/benchmark.h>
+#include <dlfcn.h>
+#include <gsl/gsl_cblas.h>
+#include <gsl/gsl_linalg.h>
+#include <gsl/gsl_matrix.h>
+#include <gsl/gsl_vector.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <armadillo>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <streambuf>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "karst.h"
+#include "zub_feedback.h"
+
+namespace {
+
+// ---------------------------------------------------------------- test data
+
+// Monitors x actuators.
+constexpr int kShapes[][2] = {
+    {40, 20}, {200, 100}, {500, 250}, {1000, 500}, {250, 500}};
+constexpr int kRingSizes[] = {10, 100, 1000};
+
+// A message of the length a feedback server typically logs.
+constexpr const char* kMessage =
+    "INFO: orbit feedback applied 48 corrections, rms deviation 0.0213 mm";
+
+struct MatrixFree {
+  void operator()(gsl_matrix* m) const noexcept { gsl_matrix_free(m); }
+};
+struct VectorFree {
+  void operator()(gsl_vector* v) const noexcept { gsl_vector_free(v); }
+};
+using Matrix = std::unique_ptr<gsl_matrix, MatrixFree>;
+using Vector = std::unique_ptr<gsl_vector, VectorFree>;
+
+// The fixed m x n test matrix, element by element, row by row: uniform in
+// [-1, 1) from a fixed-seed generator plus sqrt(max(m, n)) on the diagonal,
+// which keeps every singular value far from 0. Each element is a float, as
+// the response matrix holds it, so that baselines on doubles see the very
+// same numbers.
+class TestMatrix {
+ public:
+  TestMatrix(int m, int n)
+      : n_(n),
+        diagonal_(std::sqrt(static_cast<double>(std::max(m, n)))),
+        generator_(0x7a7562u + static_cast<std::uint64_t>(m) * 65537u +
+                   static_cast<std::uint64_t>(n)) {}
+
+  double next() {
+    const double u = static_cast<double>(generator_() >> 11) * 0x1.0p-52 - 1.0;
+    const bool on_diagonal = row_ == col_;
+    if (++col_ == n_) {
+      col_ = 0;
+      ++row_;
+    }
+    return static_cast<float>(on_diagonal ? u + diagonal_ : u);
+  }
+
+ private:
+  int n_;
+  double diagonal_;
+  std::mt19937_64 generator_;
+  int row_ = 0;
+  int col_ = 0;
+};
+
+// Row by row.
+std::vector<double> test_values(int m, int n) {
+  TestMatrix t(m, n);
+  std::vector<double> v(static_cast<size_t>(m) * static_cast<size_t>(n));
+  for (double& x : v) x = t.next();
+  return v;
+}
+
+void fill_test_matrix(MDFA_ResponseMatrix& A) {
+  TestMatrix t(A.rows, A.cols);
+  for (int i = 0; i < A.rows; ++i) {
+    for (int j = 0; j < A.cols; ++j) {
+      A.set_value(static_cast<float>(t.next()), i, j, -1, -1, -1, -1);
+    }
+  }
+}
+
+int rows_of(const benchmark::State& state) {
+  return static_cast<int>(state.range(0));
+}
+int cols_of(const benchmark::State& state) {
+  return static_cast<int>(state.range(1));
+}
+
+// Drops what the operations log and write to std::cout while it lives: the
+// cost of producing a message stays in the measurement, its terminal does not.
+class Quiet {
+ public:
+  Quiet()
+      : previous_sink_(karst::set_log_sink(
+            [](const std::string&, const std::string&, unsigned) {})),
+        previous_cout_(std::cout.rdbuf(&discard_)) {}
+  ~Quiet() {
+    std::cout.rdbuf(previous_cout_);
+    karst::set_log_sink(std::move(previous_sink_));
+  }
+  Quiet(const Quiet&) = delete;
+  Quiet& operator=(const Quiet&) = delete;
+
+ private:
+  struct Discard : std::streambuf {
+    int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize n) override {
+      return n;
+    }
+  };
+  karst::LogSink previous_sink_;
+  Discard discard_;
+  std::streambuf* previous_cout_;
+};
+
+// The test matrix as a text file, one line per monitor, removed at the end.
+class MatrixFile {
+ public:
+  MatrixFile(int m, int n)
+      : path_(std::filesystem::temp_directory_path() /
+              ("zub_bench_" + std::to_string(::getpid()) + "_" +
+               std::to_string(m) + "x" + std::to_string(n) + ".txt")) {
+    const std::vector<double> v = test_values(m, n);
+    std::ofstream out(path_);
+    out << std::setprecision(9);  // enough for every float
+    for (int i = 0; i < m; ++i) {
+      for (int j = 0; j < n; ++j) {
+        out << (j == 0 ? "" : " ") << v[static_cast<size_t>(i * n + j)];
+      }
+      out << '\n';
+    }
+  }
+  ~MatrixFile() {
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
+  }
+  MatrixFile(const MatrixFile&) = delete;
+  MatrixFile& operator=(const MatrixFile&) = delete;
+
+  std::string path() const { return path_.string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// ---------------------------------------------------------------- invert /
+// gsl_svd
+
+void BM_invert(benchmark::State& state) {
+  const int m = rows_of(state);
+  const int n = cols_of(state);
+  EqFct loc("BENCH");
+  MDFA_ResponseMatrix A("A", m, n, &loc);
+  fill_test_matrix(A);
+  MDFA_ResponseMatrix inverse("A_INV", n, m, &loc);
+  K_spectrum spectrum("A_SV", std::min(m, n), &loc);
+  int nosv = 0;
+  {
+    Quiet quiet;
+    for (auto _ : state) {
+      float tol = -1.0f;  // the internal tolerance, as a server asks for it
+      A.invert(inverse, spectrum, &tol, &nosv);
+    }
+  }
+  if (nosv != std::min(m, n)) state.SkipWithError("singular values were cut");
+}
+
+// GSL's SVD on a fresh copy of the matrix that invert decomposes: the test
+// matrix turned so that it has at least as many rows as columns.
+void BM_gsl_svd(benchmark::State& state) {
+  const int m = rows_of(state);
+  const int n = cols_of(state);
+  const std::vector<double> v = test_values(m, n);
+  const size_t r = static_cast<size_t>(std::min(m, n));
+  const size_t c = static_cast<size_t>(std::max(m, n));
+  const Matrix oriented(gsl_matrix_alloc(c, r));
+  for (size_t i = 0; i < c; ++i) {
+    for (size_t j = 0; j < r; ++j) {
+      gsl_matrix_set(oriented.get(), i, j,
+                     m >= n ? v[i * r + j] : v[j * c + i]);
+    }
+  }
+  const Matrix U(gsl_matrix_alloc(c, r));
+  const Matrix V(gsl_matrix_alloc(r, r));
+  const Vector S(gsl_vector_alloc(r));
+  const Vector work(gsl_vector_alloc(r));
+  for (auto _ : state) {
+    state.PauseTiming();
+    gsl_matrix_memcpy(U.get(), oriented.get());
+    state.ResumeTiming();
+    gsl_linalg_SV_decomp(U.get(), V.get(), S.get(), work.get());
+    benchmark::DoNotOptimize(S->data);
+  }
+}
+
+// ---------------------------------------------------------------- pinv /
+// arma_pinv
+
+void BM_pinv(benchmark::State& state) {
+  const int m = rows_of(state);
+  const int n = cols_of(state);
+  EqFct loc("BENCH");
+  MDFA_ResponseMatrix A("A", m, n, &loc);
+  fill_test_matrix(A);
+  MDFA_ResponseMatrix inverse("A_INV", n, m, &loc);
+  Quiet quiet;
+  for (auto _ : state) {
+    float tol = 0.0f;  // no input filtering; the loop over A runs anyway
+    A.pinv(inverse, &tol);
+  }
+}
+
+void BM_arma_pinv(benchmark::State& state) {
+  const int m = rows_of(state);
+  const int n = cols_of(state);
+  const std::vector<double> v = test_values(m, n);
+  arma::mat A(static_cast<arma::uword>(m), static_cast<arma::uword>(n));
+  for (int i = 0; i < m; ++i) {
+    for (int j = 0; j < n; ++j) {
+      A(static_cast<arma::uword>(i), static_cast<arma::uword>(j)) =
+          v[static_cast<size_t>(i * n + j)];
+    }
+  }
+  for (auto _ : state) {
+    arma::mat B = arma::pinv(A);
+    benchmark::DoNotOptimize(B.memptr());
+  }
+}
+
+// ---------------------------------------------------------------- multiply /
+// dgemv
+
+// The n x m inverse times a column of m monitor deviations, as a server does
+// at every cycle.
+void BM_multiply(benchmark::State& state) {
+  const int m = rows_of(state);
+  const int n = cols_of(state);
+  EqFct loc("BENCH");
+  MDFA_ResponseMatrix inverse("A_INV", n, m, &loc);
+  fill_test_matrix(inverse);
+  MDFA_ResponseMatrix deviations("DEV", m, 1, &loc);
+  fill_test_matrix(deviations);
+  MDFA_ResponseMatrix corrections("CORR", n, 1, &loc);
+  for (auto _ : state) {
+    inverse.multiply(deviations, corrections);
+  }
+}
+
+void BM_dgemv(benchmark::State& state) {
+  const int m = rows_of(state);
+  const int n = cols_of(state);
+  const std::vector<double> inverse = test_values(n, m);
+  const std::vector<double> deviations = test_values(m, 1);
+  std::vector<double> corrections(static_cast<size_t>(n));
+  for (auto _ : state) {
+    cblas_dgemv(CblasRowMajor, CblasNoTrans, n, m, 1.0, inverse.data(), m,
+                deviations.data(), 1, 0.0, corrections.data(), 1);
+    benchmark::DoNotOptimize(corrections.data());
+    benchmark::ClobberMemory();
+  }
+}
+
+// ---------------------------------------------------------------- load_file /
+// stream_read
+
+void BM_load_file(benchmark::State& state) {
+  const int m = rows_of(state);
+  const int n = cols_of(state);
+  const MatrixFile file(m, n);
+  const std::string path = file.path();
+  EqFct loc("BENCH");
+  MDFA_ResponseMatrix A("A", m, n, &loc);
+  bool loaded = true;
+  {
+    Quiet quiet;
+    for (auto _ : state) loaded = A.load_file(path.c_str()) && loaded;
+  }
+  if (!loaded) state.SkipWithError("the file was not loaded");
+}
+
+void BM_stream_read(benchmark::State& state) {
+  const int m = rows_of(state);
+  const int n = cols_of(state);
+  const MatrixFile file(m, n);
+  const std::string path = file.path();
+  long long count = 0;
+  for (auto _ : state) {
+    std::ifstream in(path);
+    double val;
+    double sum = 0.0;
+    count = 0;
+    while (in >> val) {
+      sum += val;
+      ++count;
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+  if (count != static_cast<long long>(m) * n) {
+    state.SkipWithError("the file did not read back");
+  }
+}
+
+// ---------------------------------------------------------------- ring buffer
+
+void BM_ringbuf_store(benchmark::State& state) {
+  const int size = static_cast<int>(state.range(0));
+  EqFct loc("BENCH");
+  K_ringbuf log("LOG", size, &loc);
+  for (int i = 0; i < size; ++i) log.store(kMessage);  // a full buffer
+  for (auto _ : state) log.store(kMessage);
+}
+
+// One entry, the oldest, as a remote client asks for it with an index.
+void BM_ringbuf_get(benchmark::State& state) {
+  const int size = static_cast<int>(state.range(0));
+  EqFct loc("BENCH");
+  K_ringbuf log("LOG", size, &loc);
+  for (int i = 0; i < size; ++i) log.store(kMessage);
+  EqData request;
+  request.set(size - 1);
+  int length = 0;
+  for (auto _ : state) {
+    EqData reply;
+    log.get(nullptr, &request, &reply, nullptr);
+    length = reply.length();
+    benchmark::DoNotOptimize(reply);
+  }
+  if (length != 1) state.SkipWithError("the reply is not one entry");
+}
+
+void matrix_shapes(benchmark::internal::Benchmark* b) {
+  for (const auto& shape : kShapes) b->Args({shape[0], shape[1]});
+}
+
+void ring_sizes(benchmark::internal::Benchmark* b) {
+  for (int size : kRingSizes) b->Arg(size);
+}
+
+BENCHMARK(BM_invert)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_gsl_svd)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_pinv)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_arma_pinv)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_multiply)->Apply(matrix_shapes)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_dgemv)->Apply(matrix_shapes)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_load_file)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_stream_read)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ringbuf_store)->Apply(ring_sizes)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ringbuf_get)->Apply(ring_sizes)->Unit(benchmark::kNanosecond);
+
+// ---------------------------------------------------------------- the BLAS in
+// use
+
+// OpenBLAS's own query, when the BLAS loaded is OpenBLAS; -1 otherwise.
+int blas_threads() {
+  using Query = int (*)();
+  void* f = ::dlsym(RTLD_DEFAULT, "openblas_get_num_threads");
+  return f != nullptr ? reinterpret_cast<Query>(f)() : -1;
+}
+
+std::string blas_config() {
+  using Query = char* (*)();
+  void* f = ::dlsym(RTLD_DEFAULT, "openblas_get_config");
+  return f != nullptr ? reinterpret_cast<Query>(f)() : "not OpenBLAS";
+}
+
+// The file of the library that serves `symbol` in this process.
+std::string served_by(const char* symbol) {
+  Dl_info info;
+  void* f = ::dlsym(RTLD_DEFAULT, symbol);
+  if (f == nullptr || ::dladdr(f, &info) == 0 || info.dli_fname == nullptr) {
+    return "nothing";
+  }
+  return info.dli_fname;
+}
+
+// ---------------------------------------------------------------- the table of
+// ratios
+
+std::string format_time(double seconds) {
+  char text[32];
+  if (seconds >= 1e-3) {
+    std::snprintf(text, sizeof text, "%.4g ms", seconds * 1e3);
+  } else if (seconds >= 1e-6) {
+    std::snprintf(text, sizeof text, "%.4g us", seconds * 1e6);
+  } else {
+    std::snprintf(text, sizeof text, "%.4g ns", seconds * 1e9);
+  }
+  return text;
+}
+
+// The console output as usual, then, last, the table: each operation over
+// its baseline, by the median of the repetitions when there are several.
+class PairTableReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.error_occurred) continue;
+      const bool median =
+          run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (run.run_type == Run::RT_Aggregate && !median) continue;
+      Measured& m = seconds_[run.run_name.str()];
+      if (m.median && !median) continue;
+      m = {run.GetAdjustedCPUTime() /
+               benchmark::GetTimeUnitMultiplier(run.time_unit),
+           median};
+      repetitions_ = std::max(repetitions_, run.repetitions);
+    }
+  }
+
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    print_table(GetOutputStream());
+  }
+
+ private:
+  struct Measured {
+    double seconds = 0.0;
+    bool median = false;
+  };
+
+  // One line of the table: operation/args over the benchmark `baseline`,
+  // shown as `label`; a target of 0 means none at this size.
+  void row(std::ostream& out, const std::string& operation,
+           const std::string& baseline, const std::string& label,
+           const std::string& args, double target) const {
+    const auto op = seconds_.find(operation + "/" + args);
+    const auto base = seconds_.find(baseline);
+    if (op == seconds_.end() || base == seconds_.end()) return;
+    const double ratio = op->second.seconds / base->second.seconds;
+    char line[160];
+    std::snprintf(line, sizeof line, "%-14s %-15s %-9s %11s %11s %7.2f",
+                  operation.substr(3).c_str(), label.c_str(), args.c_str(),
+                  format_time(op->second.seconds).c_str(),
+                  format_time(base->second.seconds).c_str(), ratio);
+    out << line;
+    if (target > 0) {
+      std::snprintf(line, sizeof line, "  <= %-5g %s", target,
+                    ratio <= target ? "met" : "MISSED");
+      out << line;
+    }
+    out << '\n';
+  }
+
+  void print_table(std::ostream& out) const {
+    const int threads = blas_threads();
+    out << "\nEach operation beside its baseline, CPU time per call";
+    if (repetitions_ > 1) out << " (median of " << repetitions_ << " runs)";
+    out << ", "
+        << (threads < 0 ? std::string("unknown") : std::to_string(threads))
+        << " BLAS thread(s)\n";
+    if (threads != 1) {
+      out << "WARNING: the ratios assume one BLAS thread "
+             "(OPENBLAS_NUM_THREADS=1, as make bench sets)\n";
+    }
+    char head[160];
+    std::snprintf(head, sizeof head, "%-14s %-15s %-9s %11s %11s %7s  %s",
+                  "operation", "baseline", "m/n", "operation", "baseline",
+                  "ratio", "target");
+    out << head << '\n';
+    struct Pair {
+      const char* operation;
+      const char* baseline;
+      double target;
+      int smallest_rows;  // of the shapes the target applies to
+      int smallest_cols;
+    };
+    const Pair pairs[] = {{"BM_invert", "BM_gsl_svd", 1.05, 200, 100},
+                          {"BM_pinv", "BM_arma_pinv", 1.05, 200, 100},
+                          {"BM_multiply", "BM_dgemv", 10.0, 500, 250},
+                          {"BM_load_file", "BM_stream_read", 2.5, 0, 0}};
+    for (const Pair& p : pairs) {
+      for (const auto& shape : kShapes) {
+        const std::string args =
+            std::to_string(shape[0]) + "/" + std::to_string(shape[1]);
+        const bool applies =
+            static_cast<long>(shape[0]) * shape[1] >=
+            static_cast<long>(p.smallest_rows) * p.smallest_cols;
+        row(out, p.operation, std::string(p.baseline) + "/" + args,
+            std::string(p.baseline).substr(3), args, applies ? p.target : 0.0);
+      }
+    }
+    // A get of one entry should cost the same whatever the buffer's size.
+    for (int size : kRingSizes) {
+      row(out, "BM_ringbuf_get", "BM_ringbuf_get/10", "ringbuf_get/10",
+          std::to_string(size), size > 10 ? 1.5 : 0.0);
+    }
+    for (int size : kRingSizes) {
+      const auto store =
+          seconds_.find("BM_ringbuf_store/" + std::to_string(size));
+      if (store == seconds_.end()) continue;
+      char line[160];
+      std::snprintf(line, sizeof line, "%-14s %-15s %-9d %11s", "ringbuf_store",
+                    "", size, format_time(store->second.seconds).c_str());
+      out << line;
+      if (size == 1000) {
+        out << std::string(22, ' ') << "< 50 us  "
+            << (store->second.seconds < 50e-6 ? "met" : "MISSED");
+      }
+      out << '\n';
+    }
+  }
+
+  std::map<std::string, Measured> seconds_;
+  long repetitions_ = 1;
+};
+
+// ---------------------------------------------------------------- peak memory
+// of invert
+
+long peak_resident_kb() {
+  struct rusage usage;
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+int invert_peak_memory() {
+  const int m = 1000;
+  const int n = 500;
+  EqFct loc("BENCH");
+  MDFA_ResponseMatrix A("A", m, n, &loc);
+  fill_test_matrix(A);  // element by element: nothing but the matrices grows
+  MDFA_ResponseMatrix inverse("A_INV", n, m, &loc);
+  inverse.init(0.0f);
+  K_spectrum spectrum("A_SV", std::min(m, n), &loc);
+  const long before = peak_resident_kb();
+  int nosv = 0;
+  {
+    Quiet quiet;
+    float tol = -1.0f;
+    A.invert(inverse, spectrum, &tol, &nosv);
+  }
+  const long after = peak_resident_kb();
+  std::printf(
+      "invert %d x %d: peak resident set %.1f MB before the call (the program "
+      "and its matrices), %.1f MB after; the call added %.1f MB; %d singular "
+      "values kept\n",
+      m, n, before / 1024.0, after / 1024.0, (after - before) / 1024.0, nosv);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--invert_peak_memory") == 0) {
+      return invert_peak_memory();
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::AddCustomContext("blas", blas_config());
+  benchmark::AddCustomContext("blas_threads", std::to_string(blas_threads()));
+  benchmark::AddCustomContext("cblas_dgemm", served_by("cblas_dgemm"));
+  benchmark::AddCustomContext("dgesdd_", served_by("dgesdd_"));
+  PairTableReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,300 @@
+// Loading a response matrix from its text file: shape checks, placement,
+// messages, and files that must not be read at all.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "log_capture.h"
+#include "matrix_bits.h"
+#include "temp_file.h"
+#include "zub_feedback.h"
+
+namespace {
+
+using zub_test::element_bits;
+using zub_test::fill_sentinels;
+using zub_test::LogCapture;
+using zub_test::LogEntry;
+
+constexpr unsigned kError = 0x80000000u;
+constexpr unsigned kInfo = 0x80u;
+const char kWhere[] = "MDFA_ResponseMatrix::load_file";
+
+float at(const MDFA_ResponseMatrix& m, int i, int j) {
+  return m.value(i, j, -1, -1, -1, -1);
+}
+
+LogEntry loading(const std::string& path) {
+  return {kWhere, "INFO: Loading file " + path + " ...", kInfo};
+}
+LogEntry not_found(const std::string& path) {
+  return {kWhere, "ERROR: file " + path + " not found!", kError};
+}
+LogEntry read_into(size_t bytes, const std::string& path, int r, int c) {
+  return {kWhere,
+          "INFO: Read " + std::to_string(bytes) + " bytes from: " + path +
+              " into " + std::to_string(r) + " x " + std::to_string(c) +
+              " GSL array",
+          kInfo};
+}
+
+void expect_log(const LogCapture& log, const std::vector<LogEntry>& want) {
+  ASSERT_EQ(log.size(), want.size());
+  for (size_t k = 0; k < want.size(); ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(log[k].where, want[k].where);
+    EXPECT_EQ(log[k].message, want[k].message);
+    EXPECT_EQ(log[k].level, want[k].level);
+  }
+}
+
+class LoadFile : public ::testing::Test {
+ protected:
+  // Loads `path` into a rows x cols matrix of sentinels and expects false,
+  // the loading message, `error`, and the matrix as it was.
+  void expect_refused_path(const std::string& path, int rows, int cols,
+                           const LogEntry& error) {
+    SCOPED_TRACE(error.message);
+    MDFA_ResponseMatrix m("RM", rows, cols, nullptr);
+    fill_sentinels(m);
+    const auto before = element_bits(m);
+    LogCapture log;
+    EXPECT_FALSE(m.load_file(path.c_str()));
+    expect_log(log, {loading(path), error});
+    EXPECT_EQ(element_bits(m), before);
+  }
+  void expect_refused(const std::string& content, int rows, int cols,
+                      const std::string& error) {
+    expect_refused_path(dir.write("refused.txt", content), rows, cols,
+                        {kWhere, error, kError});
+  }
+
+  zub_test::TempDir dir;
+};
+
+// ---------------------------------------------------------------- shape and
+// placement
+
+TEST_F(LoadFile, ByteCountEndsWithTheLastDataLine) {
+  struct Case {
+    const char* content;
+    size_t bytes;
+  };
+  const Case cases[] = {
+      {"# a\n1 2\n# b\n3 4\n# tail\n# more\n", 16},  // comments around
+      {"1 2\n3 4", 7},                               // no final line feed
+      {"1\t2\r\n3 \t 4\r\n", 12},                    // tabs and CR LF
+      {"1 2 # note\n3.0e0 4#x\n", 21},               // comments after numbers
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.content);
+    const std::string path = dir.write("rm.txt", c.content);
+    MDFA_ResponseMatrix m("RM", 2, 2, nullptr);
+    LogCapture log;
+    ASSERT_TRUE(m.load_file(path.c_str()));
+    expect_log(log, {loading(path), read_into(c.bytes, path, 2, 2)});
+    EXPECT_EQ(at(m, 0, 0), 1.0f);
+    EXPECT_EQ(at(m, 0, 1), 2.0f);
+    EXPECT_EQ(at(m, 1, 0), 3.0f);
+    EXPECT_EQ(at(m, 1, 1), 4.0f);
+  }
+}
+
+TEST_F(LoadFile, ShortLinesAndEmptyDataLinesKeepOldValues) {
+  // Only the last line is compared with the columns; "#" after a blank is
+  // a data line without values.
+  const std::string path = dir.write("rm.txt", "7\n #x\n1 2 3\n");
+  MDFA_ResponseMatrix m("RM", 3, 3, nullptr);
+  m.init(9.0f);
+  ASSERT_TRUE(m.load_file(path.c_str()));
+  EXPECT_EQ(at(m, 0, 0), 7.0f);
+  EXPECT_EQ(at(m, 0, 1), 9.0f);
+  EXPECT_EQ(at(m, 1, 0), 9.0f);
+  EXPECT_EQ(at(m, 2, 0), 1.0f);
+  EXPECT_EQ(at(m, 2, 2), 3.0f);
+}
+
+TEST_F(LoadFile, ValuesBeyondTheColumnsAreDropped) {
+  const std::string path = dir.write("rm.txt", "1 2 3 4\n5 6\n");
+  // The array is three columns wide, the matrix uses two of them: a value
+  // past the matrix's width must not reach the array.
+  MDFA_ResponseMatrix m("RM", 2, 3, nullptr);
+  m.init(9.0f);
+  m.cols = 2;
+  ASSERT_TRUE(m.load_file(path.c_str()));
+  EXPECT_EQ(at(m, 0, 1), 2.0f);
+  EXPECT_EQ(at(m, 0, 2), 9.0f);
+  EXPECT_EQ(at(m, 1, 0), 5.0f);
+}
+
+TEST_F(LoadFile, NarrowsToFloat) {
+  const std::string path = dir.write("rm.txt", "1e39 -1e39 1e-50 0.1\n");
+  MDFA_ResponseMatrix m("RM", 1, 4, nullptr);
+  ASSERT_TRUE(m.load_file(path.c_str()));
+  EXPECT_EQ(at(m, 0, 0), std::numeric_limits<float>::infinity());
+  EXPECT_EQ(at(m, 0, 1), -std::numeric_limits<float>::infinity());
+  EXPECT_EQ(at(m, 0, 2), 0.0f);
+  EXPECT_EQ(at(m, 0, 3), 0.1f);
+}
+
+TEST_F(LoadFile, NothingToReadFitsAnEmptyMatrix) {
+  for (const char* content : {"", "# only\n# comments\n"}) {
+    const std::string path = dir.write("rm.txt", content);
+    MDFA_ResponseMatrix m("RM", 0, 0, nullptr);
+    LogCapture log;
+    ASSERT_TRUE(m.load_file(path.c_str()));
+    expect_log(log, {loading(path), read_into(0, path, 0, 0)});
+  }
+}
+
+TEST_F(LoadFile, LargeMatrixIsStoredExactly) {
+  // Large enough that lines and numbers straddle the reader's buffer.
+  const int rows = 300;
+  const int cols = 100;
+  std::string content;
+  for (int k = 0; k < rows * cols; ++k) {
+    content += std::to_string(k) + (k % cols == cols - 1 ? ".5\n" : ".5 ");
+  }
+  const std::string path = dir.write("big.txt", content);
+  MDFA_ResponseMatrix m("RM", rows, cols, nullptr);
+  LogCapture log;
+  ASSERT_TRUE(m.load_file(path.c_str()));
+  expect_log(log, {loading(path), read_into(content.size(), path, rows, cols)});
+  int wrong = 0;
+  for (int k = 0; k < rows * cols; ++k) {
+    wrong += at(m, k / cols, k % cols) != static_cast<float>(k) + 0.5f;
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
+// The matrix's own store is used even when a subclass overrides it.
+TEST_F(LoadFile, StoresThroughTheBaseStore) {
+  struct Counting : MDFA_ResponseMatrix {
+    using MDFA_ResponseMatrix::MDFA_ResponseMatrix;
+    void set_value(float, int, int, int, int, int, int) override { ++calls; }
+    int calls = 0;
+  };
+  const std::string path = dir.write("rm.txt", "1 2\n");
+  Counting m("RM", 1, 2, nullptr);
+  LogCapture log;
+  ASSERT_TRUE(m.load_file(path.c_str()));
+  EXPECT_EQ(m.calls, 0);
+  EXPECT_EQ(at(m, 0, 1), 2.0f);
+}
+
+// ---------------------------------------------------------------- shape
+// mismatches
+
+TEST_F(LoadFile, RowMismatches) {
+  expect_refused("1 2\n3 4\n\n", 2, 2,
+                 "ERROR: No. rows (3) do not match no. of monitors (2)!");
+  // Both counts wrong: only the rows are reported.
+  expect_refused("1 2 3\n", 2, 2,
+                 "ERROR: No. rows (1) do not match no. of monitors (2)!");
+  expect_refused("", 1, 1,
+                 "ERROR: No. rows (0) do not match no. of monitors (1)!");
+  expect_refused("# nothing\n", 1, 1,
+                 "ERROR: No. rows (0) do not match no. of monitors (1)!");
+}
+
+TEST_F(LoadFile, ColumnMismatches) {
+  expect_refused("1,2,3\n4,5,6\n", 2, 3,
+                 "ERROR: No. columns (1) do not match no. of actuators (3)!");
+  expect_refused("1 2\n #3 4\n", 2, 2,
+                 "ERROR: No. columns (0) do not match no. of actuators (2)!");
+  expect_refused("1 2 3\n4 5\n", 2, 3,
+                 "ERROR: No. columns (2) do not match no. of actuators (3)!");
+  // Beyond double range, and the words nan and inf, end a line's values.
+  expect_refused("1 1e400 2\n", 1, 3,
+                 "ERROR: No. columns (1) do not match no. of actuators (3)!");
+  expect_refused("1 nan 2\n", 1, 3,
+                 "ERROR: No. columns (1) do not match no. of actuators (3)!");
+  expect_refused("inf 1\n", 1, 2,
+                 "ERROR: No. columns (0) do not match no. of actuators (2)!");
+}
+
+// ---------------------------------------------------------------- files that
+// are not read
+
+// A missing path, a directory, a FIFO without a writer and an endless device
+// are refused at once: opening or reading the last three would block or
+// never end.
+TEST_F(LoadFile, OnlyRegularFilesAreRead) {
+  const std::string fifo = (dir.path() / "fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path :
+       {(dir.path() / "absent.txt").string(), dir.path().string(), fifo,
+        std::string("/dev/zero")}) {
+    expect_refused_path(path, 1, 1, not_found(path));
+  }
+}
+
+TEST_F(LoadFile, UnreadableFile) {
+  const std::string path = dir.write("locked.txt", "1\n");
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(path.c_str(), 0), 0);
+  // Root reads any file: the load runs in a child that is an ordinary user.
+  // The BLAS library has started a thread, so the child starts afresh.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+          _exit(2);
+        }
+        MDFA_ResponseMatrix m("RM", 1, 1, nullptr);
+        m.init(5.0f);
+        LogCapture log;
+        const bool loaded = m.load_file(path.c_str());
+        const bool reported = log.size() == 2 &&
+                              log[1].message == not_found(path).message &&
+                              log[1].level == kError;
+        _exit(!loaded && reported && at(m, 0, 0) == 5.0f ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(LoadFile, LongPathIsCutTo99Characters) {
+  const std::string path = dir.write(std::string(120, 'p') + ".txt", "1\n");
+  MDFA_ResponseMatrix m("RM", 1, 1, nullptr);
+  LogCapture log;
+  ASSERT_TRUE(m.load_file(path.c_str()));
+  LogEntry first = loading(path);
+  LogEntry last = read_into(2, path, 1, 1);
+  first.message.resize(99);
+  last.message.resize(99);
+  expect_log(log, {first, last});
+}
+
+// ---------------------------------------------------------------- enormous
+// lines
+
+TEST_F(LoadFile, EnormousLastLineIsRefused) {
+  // 32 MB of digits: one number far beyond double range, so no value.
+  expect_refused("1 2\n" + std::string(32 << 20, '7') + "\n", 2, 2,
+                 "ERROR: No. columns (0) do not match no. of actuators (2)!");
+  std::string many = "1 2\n";
+  for (int k = 0; k < (1 << 21); ++k) many += "0.5 ";
+  expect_refused(many, 2, 2,
+                 "ERROR: No. columns (2097152) do not match no. of actuators "
+                 "(2)!");
+}
+
+TEST_F(LoadFile, EnormousInnerLineFillsItsRowOnly) {
+  std::string content = "1 2\n";
+  for (int k = 0; k < (1 << 21); ++k) content += std::to_string(k % 10) + " ";
+  content += "\n3 4\n";
+  const std::string path = dir.write("huge.txt", content);
+  MDFA_ResponseMatrix m("RM", 3, 2, nullptr);
+  LogCapture log;
+  ASSERT_TRUE(m.load_file(path.c_str()));
+  expect_log(log, {loading(path), read_into(content.size(), path, 3, 2)});
+  EXPECT_EQ(at(m, 1, 0), 0.0f);
+  EXPECT_EQ(at(m, 1, 1), 1.0f);
+  EXPECT_EQ(at(m, 2, 1), 4.0f);
+}
+
+}  // namespace

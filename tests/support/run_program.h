@@ -1,0 +1,67 @@
+// Runs a program with arguments and collects its exit status, standard
+// output and standard error, for tests of the command-line programs.
+#ifndef ZUB_TESTS_RUN_PROGRAM_H
+#define ZUB_TESTS_RUN_PROGRAM_H
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "temp_file.h"
+
+namespace zub_test {
+
+struct program_result {
+  bool exited = false;  // false: ended by a signal (a crash) or not run
+  int status = -1;      // exit status when exited
+  std::string out;
+  std::string err;
+};
+
+// The argument quoted for the shell, whatever it holds.
+inline std::string shell_quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) {
+    if (c == '\'') {
+      q += "'\\''";
+    } else {
+      q += c;
+    }
+  }
+  return q + "'";
+}
+
+inline std::string read_whole_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline program_result run_program(const std::string& program,
+                                  const std::vector<std::string>& args) {
+  const TempDir dir;
+  const std::string out = (dir.path() / "stdout").string();
+  const std::string err = (dir.path() / "stderr").string();
+  std::string command = shell_quote(program);
+  for (const std::string& a : args) command += " " + shell_quote(a);
+  command += " </dev/null >" + shell_quote(out) + " 2>" + shell_quote(err);
+  const int raw = std::system(command.c_str());
+  program_result r;
+  // The shell reports a child killed by a signal as 128 + the signal.
+  if (raw != -1 && WIFEXITED(raw) && WEXITSTATUS(raw) < 128) {
+    r.exited = true;
+    r.status = WEXITSTATUS(raw);
+  }
+  r.out = read_whole_file(out);
+  r.err = read_whole_file(err);
+  return r;
+}
+
+}  // namespace zub_test
+
+#endif  // ZUB_TESTS_RUN_PROGRAM_H
