@@ -3,7 +3,7 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test demo clean bench
+.PHONY: all deps configure build test demo clean bench test-sanitize test-valgrind fuzz
 
 all: build
 
@@ -18,6 +18,39 @@ build: configure
 
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The whole suite again, built with AddressSanitizer and
+# UndefinedBehaviorSanitizer in a directory of its own; a report ends the
+# test that caused it, so the suite fails.
+SANITIZE_BUILD_DIR ?= build-asan
+SANITIZE_ENV = ASAN_OPTIONS=detect_stack_use_after_return=1:check_initialization_order=1:strict_init_order=1 \
+  UBSAN_OPTIONS=print_stacktrace=1
+test-sanitize: deps
+	@cmake -S . -B $(SANITIZE_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DZUB_FEEDBACK_SANITIZE=ON -DZUB_FEEDBACK_BUILD_BENCHMARKS=OFF \
+	  -DZUB_FEEDBACK_INSTALL=OFF >/dev/null
+	@cmake --build $(SANITIZE_BUILD_DIR) -j $(JOBS)
+	@cd $(SANITIZE_BUILD_DIR) && $(SANITIZE_ENV) ctest --output-on-failure -j $(JOBS)
+
+# The plain build's test programs under valgrind's memcheck
+# (tools/memcheck.sh; suppressions in tests/valgrind.supp).
+test-valgrind: build
+	@./tools/install-deps.sh valgrind
+	@./tools/memcheck.sh $(BUILD_DIR)
+
+# libFuzzer targets (fuzz/), built with clang, ASan and UBSan in their own
+# directory, each run for FUZZ_SECONDS from the seed corpus in fuzz/corpus/.
+FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+fuzz:
+	@./tools/install-deps.sh fuzz
+	@cmake -S . -B $(FUZZ_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_CXX_COMPILER=clang++ -DZUB_FEEDBACK_BUILD_FUZZERS=ON \
+	  -DZUB_FEEDBACK_BUILD_TESTS=OFF -DZUB_FEEDBACK_BUILD_BENCHMARKS=OFF \
+	  -DZUB_FEEDBACK_BUILD_EXAMPLES=OFF -DZUB_FEEDBACK_BUILD_TOOLS=OFF \
+	  -DZUB_FEEDBACK_INSTALL=OFF >/dev/null
+	@cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS) --target fuzzers
+	@./fuzz/run.sh $(FUZZ_BUILD_DIR) $(FUZZ_SECONDS)
 
 # The benchmarks with one BLAS thread, so that each ratio compares like with
 # like; the table of ratios comes last. BENCH_ARGS takes Google Benchmark's
@@ -36,4 +69,4 @@ demo: configure
 	@$(BUILD_DIR)/examples/feedback_demo $(DEMO_ARGS)
 
 clean:
-	@rm -rf $(BUILD_DIR)
+	@rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR) $(FUZZ_BUILD_DIR)

@@ -108,12 +108,12 @@ TEST_F(Invert, IdentityWithInternalTolerance) {
   set_rows(a, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}});
   MDFA_ResponseMatrix inv("INV", 3, 3, nullptr);
   inv.init(7.0f);
-  K_spectrum spec("SV", 10, nullptr);
+  K_spectrum sv("SV", 10, nullptr);
   float tol = -1.0f;
   int nosv = -5;
 
   zub_test::LogCapture log;
-  a.invert(inv, spec, &tol, &nosv);
+  a.invert(inv, sv, &tol, &nosv);
 
   // 1 x 3 x 2^-52 = 6.661338e-16, rounded to two digits in float steps.
   EXPECT_FLOAT_EQ(tol, 6.7e-16f);
@@ -123,7 +123,7 @@ TEST_F(Invert, IdentityWithInternalTolerance) {
       EXPECT_EQ(inv.value(i, j, -1, -1, -1, -1), i == j ? 1.0f : 0.0f);
     }
   }
-  EXPECT_EQ(spectrum_of(spec), (std::vector<float>{1, 1, 1}));
+  EXPECT_EQ(spectrum_of(sv), (std::vector<float>{1, 1, 1}));
 
   ASSERT_EQ(log.size(), 4u);
   EXPECT_EQ(log[0].message, "INFO: SVD on 3 x 3 matrix ...");
@@ -138,11 +138,11 @@ TEST_F(Invert, InternalToleranceIsRoundedToTwoSignificantDigits) {
   MDFA_ResponseMatrix a("A", 2, 2, nullptr);
   set_rows(a, {{123, 0}, {0, 1}});
   MDFA_ResponseMatrix inv("INV", 2, 2, nullptr);
-  K_spectrum spec("SV", 10, nullptr);
+  K_spectrum sv("SV", 10, nullptr);
   float tol = -1.0f;
   int nosv = 0;
   zub_test::LogCapture log;
-  a.invert(inv, spec, &tol, &nosv);
+  a.invert(inv, sv, &tol, &nosv);
   EXPECT_FLOAT_EQ(tol, 5.5e-14f);
   EXPECT_EQ(log[1].message,
             "INFO: Using internal tolerance for SVD cut off: 5.500000e-14");
@@ -152,15 +152,15 @@ TEST_F(Invert, SecondCallUsesTheStoredToleranceAsTheUsers) {
   MDFA_ResponseMatrix a("A", 2, 3, nullptr);
   set_rows(a, {{1, 2, 0}, {0, 1, 3}});
   MDFA_ResponseMatrix inv("INV", 3, 2, nullptr);
-  K_spectrum spec("SV", 10, nullptr);
+  K_spectrum sv("SV", 10, nullptr);
   float tol = -1.0f;
   int nosv = 0;
-  a.invert(inv, spec, &tol, &nosv);
+  a.invert(inv, sv, &tol, &nosv);
   const float stored = tol;
   ASSERT_GT(stored, 0.0f);
 
   zub_test::LogCapture log;
-  a.invert(inv, spec, &tol, &nosv);
+  a.invert(inv, sv, &tol, &nosv);
   EXPECT_EQ(tol, stored);
   char expected[100];
   std::snprintf(expected, sizeof expected,
@@ -174,17 +174,17 @@ TEST_F(Invert, AllZeroMatrixGetsToleranceZeroAndAnAllZeroInverse) {
   a.init(0.0f);
   MDFA_ResponseMatrix inv("INV", 2, 3, nullptr);
   inv.init(7.0f);
-  K_spectrum spec("SV", 10, nullptr);
+  K_spectrum sv("SV", 10, nullptr);
   float tol = -1.0f;
   int nosv = -5;
   zub_test::StdoutCapture out;
   zub_test::LogCapture log;
-  a.invert(inv, spec, &tol, &nosv);
+  a.invert(inv, sv, &tol, &nosv);
   out.text();
 
   EXPECT_EQ(tol, 0.0f);  // not NaN
   EXPECT_EQ(nosv, 0);
-  EXPECT_EQ(spectrum_of(spec), (std::vector<float>{0, 0}));
+  EXPECT_EQ(spectrum_of(sv), (std::vector<float>{0, 0}));
   for (int i = 0; i < 2; ++i) {
     for (int j = 0; j < 3; ++j)
       EXPECT_EQ(inv.value(i, j, -1, -1, -1, -1), 0.0f);
@@ -203,10 +203,10 @@ TEST_F(Invert, ToleranceBelowTheFloatRangeBecomesZero) {
   MDFA_ResponseMatrix a("A", 2, 2, nullptr);
   set_rows(a, {{1e-30f, 0}, {0, 1e-30f}});
   MDFA_ResponseMatrix inv("INV", 2, 2, nullptr);
-  K_spectrum spec("SV", 10, nullptr);
+  K_spectrum sv("SV", 10, nullptr);
   float tol = -1.0f;
   int nosv = 0;
-  a.invert(inv, spec, &tol, &nosv);
+  a.invert(inv, sv, &tol, &nosv);
   EXPECT_EQ(tol, 0.0f);
   EXPECT_EQ(nosv, 2);
   EXPECT_FLOAT_EQ(inv.value(0, 0, -1, -1, -1, -1), 1e30f);
@@ -220,15 +220,15 @@ TEST_F(Invert, ZeroToleranceKeepsEveryNonZeroSingularValue) {
   MDFA_ResponseMatrix a("A", 3, 3, nullptr);
   set_rows(a, {{2, 0, 0}, {0, 0, 0}, {0, 0, 1e-6f}});
   MDFA_ResponseMatrix inv("INV", 3, 3, nullptr);
-  K_spectrum spec("SV", 10, nullptr);
+  K_spectrum sv("SV", 10, nullptr);
   float tol = 0.0f;
   int nosv = 0;
   zub_test::LogCapture log;
-  a.invert(inv, spec, &tol, &nosv);
+  a.invert(inv, sv, &tol, &nosv);
 
   EXPECT_EQ(tol, 0.0f);
   EXPECT_EQ(nosv, 2);
-  EXPECT_EQ(spectrum_of(spec), (std::vector<float>{2, 1e-6f, 0}));
+  EXPECT_EQ(spectrum_of(sv), (std::vector<float>{2, 1e-6f, 0}));
   EXPECT_EQ(inv.value(0, 0, -1, -1, -1, -1), 0.5f);
   EXPECT_FLOAT_EQ(inv.value(2, 2, -1, -1, -1, -1), 1e6f);
   EXPECT_EQ(inv.value(1, 1, -1, -1, -1, -1), 0.0f);
@@ -242,10 +242,10 @@ TEST_F(Invert, ZeroSingularValueNeverEntersUnderANegativeTolerance) {
   MDFA_ResponseMatrix a("A", 3, 3, nullptr);
   set_rows(a, {{2, 0, 0}, {0, 1, 0}, {0, 0, 0}});
   MDFA_ResponseMatrix inv("INV", 3, 3, nullptr);
-  K_spectrum spec("SV", 10, nullptr);
+  K_spectrum sv("SV", 10, nullptr);
   float tol = -0.5f;
   int nosv = 0;
-  a.invert(inv, spec, &tol, &nosv);
+  a.invert(inv, sv, &tol, &nosv);
 
   EXPECT_EQ(tol, -0.5f);
   EXPECT_EQ(nosv, 2);
@@ -264,19 +264,19 @@ TEST_F(Invert, SingularValueExactlyAtTheCutOffIsLeftOut) {
   MDFA_ResponseMatrix a("A", 2, 2, nullptr);
   set_rows(a, {{1, 0}, {0, 0.5f}});
   MDFA_ResponseMatrix inv("INV", 2, 2, nullptr);
-  K_spectrum spec("SV", 10, nullptr);
+  K_spectrum sv("SV", 10, nullptr);
   int nosv = 0;
 
   float tol = 0.5f;  // cut-off 1 x 0.5 = 0.5
-  a.invert(inv, spec, &tol, &nosv);
-  ASSERT_EQ(spectrum_of(spec), (std::vector<float>{1, 0.5f}));
+  a.invert(inv, sv, &tol, &nosv);
+  ASSERT_EQ(spectrum_of(sv), (std::vector<float>{1, 0.5f}));
   EXPECT_EQ(inv.value(0, 0, -1, -1, -1, -1), 1.0f);
   EXPECT_EQ(inv.value(1, 1, -1, -1, -1, -1), 0.0f);
   // The count compares with the tolerance itself: 0.5 is not below 0.5.
   EXPECT_EQ(nosv, 2);
 
   tol = 0.49f;  // cut-off just below 0.5
-  a.invert(inv, spec, &tol, &nosv);
+  a.invert(inv, sv, &tol, &nosv);
   EXPECT_EQ(inv.value(1, 1, -1, -1, -1, -1), 2.0f);
 }
 
@@ -284,7 +284,7 @@ TEST_F(Invert, ToleranceIsRelativeForTheCutOffAndAbsoluteForCountAndElements) {
   MDFA_ResponseMatrix a("A", 2, 2, nullptr);
   set_rows(a, {{10, 0}, {0, 5}});
   MDFA_ResponseMatrix inv("INV", 2, 2, nullptr);
-  K_spectrum spec("SV", 10, nullptr);
+  K_spectrum sv("SV", 10, nullptr);
   int nosv = 0;
   // Cut-off 10 x 0.15 = 1.5 keeps both; no singular value is below 0.15;
   // the element 0.1 is not above 0.15 and is written as 0.
@@ -293,7 +293,7 @@ TEST_F(Invert, ToleranceIsRelativeForTheCutOffAndAbsoluteForCountAndElements) {
   {
     ScopedDebug debug(0x80);
     zub_test::StdoutCapture out;
-    a.invert(inv, spec, &tol, &nosv);
+    a.invert(inv, sv, &tol, &nosv);
     text = out.text();
   }
   EXPECT_EQ(nosv, 2);
@@ -308,7 +308,7 @@ TEST_F(Invert, ToleranceIsRelativeForTheCutOffAndAbsoluteForCountAndElements) {
   // 0.2 is counted out (below 0.3) but enters the inverse (above 0.15).
   set_rows(a, {{0.5f, 0}, {0, 0.2f}});
   tol = 0.3f;
-  a.invert(inv, spec, &tol, &nosv);
+  a.invert(inv, sv, &tol, &nosv);
   EXPECT_EQ(nosv, 1);
   EXPECT_FLOAT_EQ(inv.value(1, 1, -1, -1, -1, -1), 5.0f);
 }
@@ -320,13 +320,13 @@ TEST_F(Invert, TallMatrixIsTransposedForTheSvdAndBack) {
   MDFA_ResponseMatrix a("A", 4, 2, nullptr);
   set_from(a, src);
   MDFA_ResponseMatrix inv("INV", 2, 4, nullptr);
-  K_spectrum spec("SV", 10, nullptr);
+  K_spectrum sv("SV", 10, nullptr);
   float tol = -1.0f;
   int nosv = 0;
 
   zub_test::StdoutCapture out;
   zub_test::LogCapture log;
-  a.invert(inv, spec, &tol, &nosv);
+  a.invert(inv, sv, &tol, &nosv);
   EXPECT_EQ(out.text(), "INFO: Matrix dim change back to: 2 x 4\n");
 
   const auto m = messages(log);
@@ -337,7 +337,7 @@ TEST_F(Invert, TallMatrixIsTransposedForTheSvdAndBack) {
   EXPECT_EQ(m[4], "INFO: Using 2 from 2 singular values");
   expect_levels_and_timing_last(log);
   EXPECT_EQ(nosv, 2);
-  EXPECT_EQ(spec.spectrum_length(), 2);
+  EXPECT_EQ(sv.spectrum_length(), 2);
 
   const arma::mat ref = arma::pinv(arma::conv_to<arma::mat>::from(src));
   EXPECT_LE(arma::abs(to_arma(inv) - ref).max(), 2 * FLT_EPSILON * 4);
@@ -348,18 +348,18 @@ TEST_F(Invert, WideMatrixWritesNothingToStandardOutput) {
   MDFA_ResponseMatrix a("A", 2, 4, nullptr);
   set_from(a, src);
   MDFA_ResponseMatrix inv("INV", 4, 2, nullptr);
-  K_spectrum spec("SV", 10, nullptr);
+  K_spectrum sv("SV", 10, nullptr);
   float tol = -1.0f;
   int nosv = 0;
   // Every debug bit but 0x80.
   ScopedDebug debug(~0x80);
   zub_test::StdoutCapture out;
   zub_test::LogCapture log;
-  a.invert(inv, spec, &tol, &nosv);
+  a.invert(inv, sv, &tol, &nosv);
   EXPECT_EQ(out.text(), "");
   EXPECT_EQ(log.size(), 4u);
   EXPECT_EQ(nosv, 2);
-  EXPECT_EQ(spec.spectrum_length(), 2);
+  EXPECT_EQ(sv.spectrum_length(), 2);
   const arma::mat ref = arma::pinv(arma::conv_to<arma::mat>::from(src));
   EXPECT_LE(arma::abs(to_arma(inv) - ref).max(), 2 * FLT_EPSILON * 4);
 }
@@ -368,12 +368,12 @@ TEST_F(Invert, DebugBitPrintsTheTables) {
   MDFA_ResponseMatrix a("A", 2, 4, nullptr);
   set_rows(a, {{2, 0, 0, 0}, {0, 1, 0, 0}});
   MDFA_ResponseMatrix inv("INV", 4, 2, nullptr);
-  K_spectrum spec("SV", 10, nullptr);
+  K_spectrum sv("SV", 10, nullptr);
   float tol = 0.0f;
   int nosv = 0;
   ScopedDebug debug(0x80);
   zub_test::StdoutCapture out;
-  a.invert(inv, spec, &tol, &nosv);
+  a.invert(inv, sv, &tol, &nosv);
   const std::string rule = "----------------------------------------\n";
   EXPECT_EQ(out.text(), "S\n" + rule + "2.000000  1.000000  \n" + "1/s\n" +
                             rule + "0.500000  1.000000  \n" + "\npinv(A)\n" +
@@ -388,12 +388,12 @@ TEST_F(Invert, DebugTablesOfATallMatrixFrameTheTranspositionLine) {
   MDFA_ResponseMatrix a("A", 3, 2, nullptr);
   set_rows(a, {{0, 0}, {0, 4}, {0, 0}});
   MDFA_ResponseMatrix inv("INV", 2, 3, nullptr);
-  K_spectrum spec("SV", 10, nullptr);
+  K_spectrum sv("SV", 10, nullptr);
   float tol = -1.0f;
   int nosv = 0;
   ScopedDebug debug(0x80);
   zub_test::StdoutCapture out;
-  a.invert(inv, spec, &tol, &nosv);
+  a.invert(inv, sv, &tol, &nosv);
   const std::string rule = "----------------------------------------\n";
   // The zero singular value's reciprocal is shown as 0.
   EXPECT_EQ(out.text(), "S\n" + rule + "4.000000  0.000000  \n" + "1/s\n" +
@@ -410,11 +410,11 @@ TEST_F(Invert, WritesEveryElementOnceRowByRow) {
     set_from(a, well_conditioned(static_cast<arma::uword>(shape[0]),
                                  static_cast<arma::uword>(shape[1]), 3));
     RecordingMatrix inv("INV", shape[1], shape[0], nullptr);
-    K_spectrum spec("SV", 10, nullptr);
+    K_spectrum sv("SV", 10, nullptr);
     float tol = -1.0f;
     int nosv = 0;
     zub_test::StdoutCapture out;
-    a.invert(inv, spec, &tol, &nosv);
+    a.invert(inv, sv, &tol, &nosv);
     std::vector<std::array<int, 6>> expected;
     for (int i = 0; i < shape[1]; ++i) {
       for (int j = 0; j < shape[0]; ++j)
@@ -424,19 +424,33 @@ TEST_F(Invert, WritesEveryElementOnceRowByRow) {
   }
 }
 
+TEST_F(Invert, InverseMayBeTheMatrixItself) {
+  const arma::fmat src = well_conditioned(4, 4, 5);
+  MDFA_ResponseMatrix a("A", 4, 4, nullptr);
+  set_from(a, src);
+  MDFA_ResponseMatrix separate("INV", 4, 4, nullptr);
+  K_spectrum sv("SV", 10, nullptr);
+  float tol = -1.0f;
+  int nosv = 0;
+  a.invert(separate, sv, &tol, &nosv);
+  tol = -1.0f;
+  a.invert(a, sv, &tol, &nosv);
+  EXPECT_TRUE(a == separate);
+}
+
 // ---------------------------------------- spectrum
 
 TEST_F(Invert, SpectrumHoldsEverySingularValueLargestFirst) {
   MDFA_ResponseMatrix a("A", 3, 4, nullptr);
   set_rows(a, {{0, 0, 0.5f, 0}, {0, 0, 0, 0}, {3, 0, 0, 0}});
   MDFA_ResponseMatrix inv("INV", 4, 3, nullptr);
-  K_spectrum spec("SV", 10, nullptr);
-  spec.set_spectrum_length(9);
-  spec.fill_spectrum(8, 5.0f);
+  K_spectrum sv("SV", 10, nullptr);
+  sv.set_spectrum_length(9);
+  sv.fill_spectrum(8, 5.0f);
   float tol = 0.2f;  // cuts 0.5 (below 3 x 0.2) and the zero
   int nosv = 0;
-  a.invert(inv, spec, &tol, &nosv);
-  EXPECT_EQ(spectrum_of(spec), (std::vector<float>{3, 0.5f, 0}));
+  a.invert(inv, sv, &tol, &nosv);
+  EXPECT_EQ(spectrum_of(sv), (std::vector<float>{3, 0.5f, 0}));
   EXPECT_EQ(nosv, 2);
   EXPECT_FLOAT_EQ(inv.value(0, 2, -1, -1, -1, -1), 1.0f / 3);
   EXPECT_EQ(inv.value(2, 0, -1, -1, -1, -1), 0.0f);
@@ -446,10 +460,10 @@ TEST_F(Invert, SpectrumHoldsEverySingularValueLargestFirst) {
 
 // What a refused call must leave alone.
 struct Untouched {
-  Untouched(int n, int m) : inv("INV", n, m, nullptr), spec("SV", 10, nullptr) {
+  Untouched(int n, int m) : inv("INV", n, m, nullptr), sv("SV", 10, nullptr) {
     inv.init(7.0f);
-    spec.set_spectrum_length(2);
-    spec.fill_spectrum(0, 9.0f);
+    sv.set_spectrum_length(2);
+    sv.fill_spectrum(0, 9.0f);
   }
   void expect_unchanged() const {
     for (int i = 0; i < inv.rows; ++i) {
@@ -457,11 +471,11 @@ struct Untouched {
         EXPECT_EQ(inv.value(i, j, -1, -1, -1, -1), 7.0f);
       }
     }
-    EXPECT_EQ(spectrum_of(spec), (std::vector<float>{9, 0}));
+    EXPECT_EQ(spectrum_of(sv), (std::vector<float>{9, 0}));
     EXPECT_EQ(nosv, -5);
   }
   MDFA_ResponseMatrix inv;
-  K_spectrum spec;
+  K_spectrum sv;
   float tol = -1.0f;
   int nosv = -5;
 };
@@ -471,7 +485,7 @@ void expect_one_error(MDFA_ResponseMatrix& a, Untouched& u,
                       const std::string& text) {
   zub_test::StdoutCapture out;
   zub_test::LogCapture log;
-  a.invert(u.inv, u.spec, &u.tol, &u.nosv);
+  a.invert(u.inv, u.sv, &u.tol, &u.nosv);
   EXPECT_EQ(out.text(), "");
   ASSERT_EQ(log.size(), 1u) << text;
   EXPECT_EQ(log[0].where, kName);
@@ -537,12 +551,12 @@ TEST_F(Invert, RefusesMissingToleranceOrCount) {
   set_rows(a, {{1, 0}, {0, 1}});
   MDFA_ResponseMatrix inv("INV", 2, 2, nullptr);
   inv.init(7.0f);
-  K_spectrum spec("SV", 10, nullptr);
+  K_spectrum sv("SV", 10, nullptr);
   float tol = -1.0f;
   int nosv = -5;
   zub_test::LogCapture log;
-  a.invert(inv, spec, nullptr, &nosv);
-  a.invert(inv, spec, &tol, nullptr);
+  a.invert(inv, sv, nullptr, &nosv);
+  a.invert(inv, sv, &tol, nullptr);
   ASSERT_EQ(log.size(), 2u);
   for (const auto& e : log.entries()) {
     EXPECT_EQ(e.level, kError);
@@ -552,7 +566,7 @@ TEST_F(Invert, RefusesMissingToleranceOrCount) {
   EXPECT_EQ(nosv, -5);
   EXPECT_EQ(tol, -1.0f);
   EXPECT_EQ(inv.value(0, 0, -1, -1, -1, -1), 7.0f);
-  EXPECT_EQ(spec.spectrum_length(), 0);
+  EXPECT_EQ(sv.spectrum_length(), 0);
 }
 
 // ---------------------------------------- against an independent
@@ -569,11 +583,11 @@ TEST_P(InvertShapes, MatchesDoublePseudoInverseAndItsInvariants) {
   MDFA_ResponseMatrix a("A", GetParam()[0], GetParam()[1], nullptr);
   set_from(a, src);
   MDFA_ResponseMatrix inv("INV", GetParam()[1], GetParam()[0], nullptr);
-  K_spectrum spec("SV", 100, nullptr);
+  K_spectrum sv("SV", 100, nullptr);
   float tol = -1.0f;
   int nosv = 0;
   zub_test::StdoutCapture out;
-  a.invert(inv, spec, &tol, &nosv);
+  a.invert(inv, sv, &tol, &nosv);
 
   const arma::mat ad = arma::conv_to<arma::mat>::from(src);
   const arma::mat ref = arma::pinv(ad);
@@ -588,7 +602,7 @@ TEST_P(InvertShapes, MatchesDoublePseudoInverseAndItsInvariants) {
 
   // Singular values: all of them, non-negative, non-increasing, and those
   // of the double matrix to float precision.
-  const std::vector<float> s = spectrum_of(spec);
+  const std::vector<float> s = spectrum_of(sv);
   const arma::vec sref = arma::svd(ad);
   ASSERT_EQ(s.size(), sref.n_elem);
   for (size_t i = 0; i < s.size(); ++i) {
@@ -665,13 +679,13 @@ TEST_P(InvertShapes, GivesTheTextbookSequenceToTheBit) {
   MDFA_ResponseMatrix a("A", GetParam()[0], GetParam()[1], nullptr);
   set_from(a, src);
   MDFA_ResponseMatrix inv("INV", GetParam()[1], GetParam()[0], nullptr);
-  K_spectrum spec("SV", 100, nullptr);
+  K_spectrum sv("SV", 100, nullptr);
   for (float tol : {0.0f, 0.3f, 1e-20f}) {
     int nosv = 0;
     float t = tol;
     zub_test::StdoutCapture out;
     zub_test::LogCapture log;
-    a.invert(inv, spec, &t, &nosv);
+    a.invert(inv, sv, &t, &nosv);
     const std::vector<float> expected = textbook_inverse(src, tol);
     size_t k = 0;
     for (int i = 0; i < inv.rows; ++i) {
