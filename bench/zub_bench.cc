@@ -428,6 +428,9 @@ std::string format_time(double seconds) {
 // its baseline, by the median of the repetitions when there are several.
 class PairTableReporter : public benchmark::ConsoleReporter {
  public:
+  explicit PairTableReporter(bool color)
+      : ConsoleReporter(color ? OO_ColorTabular : OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
@@ -583,13 +586,24 @@ int main(int argc, char** argv) {
       return invert_peak_memory();
     }
   }
+  // Colours only for a terminal, and never when --benchmark_color says no:
+  // a reporter of our own does not read that flag.
+  bool color = ::isatty(STDOUT_FILENO) != 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const std::string flag = "--benchmark_color=";
+    if (arg.compare(0, flag.size(), flag) == 0) {
+      const std::string v = arg.substr(flag.size());
+      color = color && v != "false" && v != "no" && v != "0" && v != "off";
+    }
+  }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::AddCustomContext("blas", blas_config());
   benchmark::AddCustomContext("blas_threads", std::to_string(blas_threads()));
   benchmark::AddCustomContext("cblas_dgemm", served_by("cblas_dgemm"));
   benchmark::AddCustomContext("dgesdd_", served_by("dgesdd_"));
-  PairTableReporter reporter;
+  PairTableReporter reporter(color);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;

@@ -16,15 +16,15 @@
 #include "zub_feedback.h"
 
 // A broken invariant ends the run with a message; libFuzzer saves the input.
-#define ZUB_FUZZ_CHECK(cond, ...)                                      \
-  do {                                                                 \
-    if (!(cond)) {                                                     \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__,      \
-                   __LINE__, #cond);                                   \
-      std::fprintf(stderr, __VA_ARGS__);                               \
-      std::fputc('\n', stderr);                                        \
-      std::abort();                                                    \
-    }                                                                  \
+#define ZUB_FUZZ_CHECK(cond, ...)                                           \
+  do {                                                                      \
+    if (!(cond)) {                                                          \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, \
+                   #cond);                                                  \
+      std::fprintf(stderr, __VA_ARGS__);                                    \
+      std::fputc('\n', stderr);                                             \
+      std::abort();                                                         \
+    }                                                                       \
   } while (0)
 
 namespace zub_fuzz {
@@ -64,8 +64,8 @@ class GuardedMatrix {
     m_.cols = cols;
     for (int i = 0; i < base_rows_; ++i) {
       for (int j = 0; j < base_cols_; ++j) {
-        m_.set_value(777.0f + static_cast<float>(i * base_cols_ + j), i, j,
-                     -1, -1, -1, -1);
+        m_.set_value(777.0f + static_cast<float>(i * base_cols_ + j), i, j, -1,
+                     -1, -1, -1);
       }
     }
   }
@@ -106,7 +106,8 @@ class GuardedMatrix {
     char cell[32];
     for (int i = 0; i < m_.rows; ++i) {
       for (int j = 0; j < m_.cols; ++j) {
-        std::snprintf(cell, sizeof cell, "%.9g ", static_cast<double>(at(i, j)));
+        std::snprintf(cell, sizeof cell, "%.9g ",
+                      static_cast<double>(at(i, j)));
         out += cell;
       }
       out += '\n';

@@ -109,24 +109,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
 
   const Reading ref = read_reference(text);
   const long long M = static_cast<long long>(ref.lines.size());
-  const long long N = M > 0 ? static_cast<long long>(ref.lines.back().size()) : 0;
+  const long long N =
+      M > 0 ? static_cast<long long>(ref.lines.back().size()) : 0;
   const bool fits = M == rows && N == cols;
-  ZUB_FUZZ_CHECK(loaded == fits, "load_file gave %d for %lld x %lld into %d x %d",
-                 loaded, M, N, rows, cols);
+  ZUB_FUZZ_CHECK(loaded == fits,
+                 "load_file gave %d for %lld x %lld into %d x %d", loaded, M, N,
+                 rows, cols);
   ZUB_FUZZ_CHECK(log.size() == 2, "%zu messages", log.size());
-  ZUB_FUZZ_CHECK(log[0].message == message("INFO: Loading file %s ...",
-                                           path.c_str()) &&
-                     log[0].level == kInfo,
-                 "first message: %s", log[0].message.c_str());
+  ZUB_FUZZ_CHECK(
+      log[0].message == message("INFO: Loading file %s ...", path.c_str()) &&
+          log[0].level == kInfo,
+      "first message: %s", log[0].message.c_str());
 
   if (!loaded) {
     const std::string expected =
         M != rows
-            ? message("ERROR: No. rows (%lld) do not match no. of monitors (%d)!",
-                      M, rows)
-            : message("ERROR: No. columns (%lld) do not match no. of "
-                      "actuators (%d)!",
-                      N, cols);
+            ? message(
+                  "ERROR: No. rows (%lld) do not match no. of monitors (%d)!",
+                  M, rows)
+            : message(
+                  "ERROR: No. columns (%lld) do not match no. of "
+                  "actuators (%d)!",
+                  N, cols);
     ZUB_FUZZ_CHECK(log[1].message == expected && log[1].level == kError,
                    "got \"%s\", expected \"%s\"", log[1].message.c_str(),
                    expected.c_str());

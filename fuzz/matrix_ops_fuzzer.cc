@@ -32,29 +32,36 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr float kDenormMin = std::numeric_limits<float>::denorm_min();
 
 constexpr float kSpecialElements[] = {
-    kNaN,     -kNaN,    kInf,       -kInf,        0.0f,     -0.0f,
-    1.0f,     -1.0f,    0.5f,       FLT_MIN,      -FLT_MIN, kDenormMin,
-    -kDenormMin, FLT_MAX, -FLT_MAX, 1e-20f,       1e20f,    FLT_EPSILON,
-    1e-38f,   3e38f};
+    kNaN,     -kNaN,  kInf,    -kInf,       0.0f,       -0.0f,       1.0f,
+    -1.0f,    0.5f,   FLT_MIN, -FLT_MIN,    kDenormMin, -kDenormMin, FLT_MAX,
+    -FLT_MAX, 1e-20f, 1e20f,   FLT_EPSILON, 1e-38f,     3e38f};
 
 constexpr float kSpecialTolerances[] = {
-    -1.0f, 0.0f, -0.0f, -1e-3f, -2.0f, kNaN, -kNaN, kInf, -kInf, 1e-6f,
-    1e-3f, 0.5f, 1.0f,  2.0f,   1e30f, kDenormMin, FLT_MAX, FLT_EPSILON};
+    -1.0f, 0.0f, -0.0f, -1e-3f,     -2.0f,   kNaN,
+    -kNaN, kInf, -kInf, 1e-6f,      1e-3f,   0.5f,
+    1.0f,  2.0f, 1e30f, kDenormMin, FLT_MAX, FLT_EPSILON};
 
 float element(FuzzedDataProvider& in) {
   switch (in.ConsumeIntegralInRange(0, 3)) {
-    case 0: return in.PickValueInArray(kSpecialElements);
-    case 1: return static_cast<float>(in.ConsumeIntegralInRange(-4, 4));
-    case 2: return zub_fuzz::float_of(in.ConsumeIntegral<std::uint32_t>());
-    default: return in.ConsumeFloatingPointInRange(-10.0f, 10.0f);
+    case 0:
+      return in.PickValueInArray(kSpecialElements);
+    case 1:
+      return static_cast<float>(in.ConsumeIntegralInRange(-4, 4));
+    case 2:
+      return zub_fuzz::float_of(in.ConsumeIntegral<std::uint32_t>());
+    default:
+      return in.ConsumeFloatingPointInRange(-10.0f, 10.0f);
   }
 }
 
 float tolerance(FuzzedDataProvider& in) {
   switch (in.ConsumeIntegralInRange(0, 2)) {
-    case 0: return in.PickValueInArray(kSpecialTolerances);
-    case 1: return zub_fuzz::float_of(in.ConsumeIntegral<std::uint32_t>());
-    default: return in.ConsumeFloatingPoint<float>();
+    case 0:
+      return in.PickValueInArray(kSpecialTolerances);
+    case 1:
+      return zub_fuzz::float_of(in.ConsumeIntegral<std::uint32_t>());
+    default:
+      return in.ConsumeFloatingPoint<float>();
   }
 }
 
@@ -67,8 +74,8 @@ void fill(FuzzedDataProvider& in, GuardedMatrix& g) {
 }
 
 // Mostly the shape an operation wants, sometimes any other.
-void pick_shape(FuzzedDataProvider& in, int want_rows, int want_cols,
-                int& rows, int& cols) {
+void pick_shape(FuzzedDataProvider& in, int want_rows, int want_cols, int& rows,
+                int& cols) {
   if (in.ConsumeIntegralInRange(0, 3) != 0) {
     rows = want_rows;
     cols = want_cols;
@@ -137,8 +144,8 @@ void fuzz_invert(FuzzedDataProvider& in) {
   ZUB_FUZZ_CHECK(inverse.guard_intact(inverse_before),
                  "an element stored outside the %d x %d inverse", pr, pc);
   ZUB_FUZZ_CHECK(inverse.all_finite(),
-                 "%d x %d, tolerance %g: inverse not finite\n%s\ninverse:\n%s", m,
-                 n, static_cast<double>(tol_before), a.dump().c_str(),
+                 "%d x %d, tolerance %g: inverse not finite\n%s\ninverse:\n%s",
+                 m, n, static_cast<double>(tol_before), a.dump().c_str(),
                  inverse.dump().c_str());
   const int k = std::min(m, n);
   ZUB_FUZZ_CHECK(nosv >= 0 && nosv <= k, "count %d of %d", nosv, k);
@@ -148,8 +155,9 @@ void fuzz_invert(FuzzedDataProvider& in) {
   } else {
     ZUB_FUZZ_CHECK(bits_of(tol) == bits_of(tol_before), "tolerance changed");
   }
-  ZUB_FUZZ_CHECK(spectrum.spectrum_length() == std::min(k, spectrum.max_length()),
-                 "spectrum of %d points", spectrum.spectrum_length());
+  ZUB_FUZZ_CHECK(
+      spectrum.spectrum_length() == std::min(k, spectrum.max_length()),
+      "spectrum of %d points", spectrum.spectrum_length());
   for (int i = 0; i < spectrum.spectrum_length(); ++i) {
     const float s = spectrum.spectrum_value(i);
     ZUB_FUZZ_CHECK(std::isfinite(s) && s >= 0.0f, "singular value %d: %g", i,
@@ -209,9 +217,12 @@ enum class Target { kOwn, kThis, kOperand };
 
 Target pick_target(FuzzedDataProvider& in) {
   switch (in.ConsumeIntegralInRange(0, 5)) {
-    case 0: return Target::kThis;
-    case 1: return Target::kOperand;
-    default: return Target::kOwn;
+    case 0:
+      return Target::kThis;
+    case 1:
+      return Target::kOperand;
+    default:
+      return Target::kOwn;
   }
 }
 
@@ -229,17 +240,18 @@ void fuzz_multiply(FuzzedDataProvider& in) {
   GuardedMatrix own("B", br, bc);
   fill(in, own);
   const Target target = pick_target(in);
-  GuardedMatrix& out =
-      target == Target::kThis ? x : target == Target::kOperand ? y : own;
+  GuardedMatrix& out = target == Target::kThis      ? x
+                       : target == Target::kOperand ? y
+                                                    : own;
 
   const auto x_before = x.snapshot();
   const auto y_before = y.snapshot();
   const auto out_before = out.snapshot();
   // The factors as they were, for the reference product.
-  std::vector<std::vector<double>> xv(static_cast<size_t>(m),
-                                      std::vector<double>(static_cast<size_t>(k)));
-  std::vector<std::vector<double>> yv(static_cast<size_t>(ar),
-                                      std::vector<double>(static_cast<size_t>(ac)));
+  std::vector<std::vector<double>> xv(
+      static_cast<size_t>(m), std::vector<double>(static_cast<size_t>(k)));
+  std::vector<std::vector<double>> yv(
+      static_cast<size_t>(ar), std::vector<double>(static_cast<size_t>(ac)));
   bool finite_factors = true;
   for (int i = 0; i < m; ++i) {
     for (int j = 0; j < k; ++j) {
@@ -284,8 +296,8 @@ void fuzz_multiply(FuzzedDataProvider& in) {
         scale += std::fabs(xv[i][l] * yv[l][j]);
       }
       if (!finite_factors || !std::isfinite(scale)) continue;
-      const double err = scale * 16 * DBL_EPSILON + std::fabs(sum) * FLT_EPSILON +
-                         kDenormMin;
+      const double err =
+          scale * 16 * DBL_EPSILON + std::fabs(sum) * FLT_EPSILON + kDenormMin;
       if (std::fabs(sum) + err >= FLT_MAX) continue;  // beyond float range
       const float got = out.at(i, j);
       ZUB_FUZZ_CHECK(std::isfinite(got) && std::fabs(got - sum) <= err,
@@ -308,8 +320,9 @@ void fuzz_entrywise_product(FuzzedDataProvider& in) {
   fill(in, y);
   fill(in, own);
   const Target target = pick_target(in);
-  GuardedMatrix& out =
-      target == Target::kThis ? x : target == Target::kOperand ? y : own;
+  GuardedMatrix& out = target == Target::kThis      ? x
+                       : target == Target::kOperand ? y
+                                                    : own;
   std::vector<float> want;
   for (int i = 0; i < m; ++i) {
     for (int j = 0; j < n; ++j) want.push_back(x.at(i, j) * y.at(i, j));
@@ -329,8 +342,8 @@ void fuzz_entrywise_product(FuzzedDataProvider& in) {
   }
   const bool fits = ar == m && ac == n && out.rows() == m && out.cols() == n;
   const bool refused = reported_error(log);
-  ZUB_FUZZ_CHECK(refused == !fits, "entrywise %d x %d, %d x %d into %d x %d",
-                 m, n, ar, ac, out.rows(), out.cols());
+  ZUB_FUZZ_CHECK(refused == !fits, "entrywise %d x %d, %d x %d into %d x %d", m,
+                 n, ar, ac, out.rows(), out.cols());
   if (refused) {
     ZUB_FUZZ_CHECK(out.snapshot() == out_before, "refused, yet changed");
     return;
@@ -338,8 +351,9 @@ void fuzz_entrywise_product(FuzzedDataProvider& in) {
   ZUB_FUZZ_CHECK(out.guard_intact(out_before), "stored outside the product");
   for (int i = 0; i < m; ++i) {
     for (int j = 0; j < n; ++j) {
-      ZUB_FUZZ_CHECK(same_value(out.at(i, j), want[static_cast<size_t>(i * n + j)]),
-                     "element (%d, %d)", i, j);
+      ZUB_FUZZ_CHECK(
+          same_value(out.at(i, j), want[static_cast<size_t>(i * n + j)]),
+          "element (%d, %d)", i, j);
     }
   }
 }
@@ -379,8 +393,9 @@ void fuzz_transpose(FuzzedDataProvider& in) {
   ZUB_FUZZ_CHECK(out.guard_intact(out_before), "stored outside the transpose");
   for (int i = 0; i < m; ++i) {
     for (int j = 0; j < n; ++j) {
-      ZUB_FUZZ_CHECK(same_value(out.at(j, i), source[static_cast<size_t>(i * n + j)]),
-                     "element (%d, %d) of the transpose", j, i);
+      ZUB_FUZZ_CHECK(
+          same_value(out.at(j, i), source[static_cast<size_t>(i * n + j)]),
+          "element (%d, %d) of the transpose", j, i);
     }
   }
 }
@@ -398,11 +413,21 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   FuzzedDataProvider in(data, size);
   switch (in.ConsumeIntegralInRange(0, 4)) {
-    case 0: fuzz_invert(in); break;
-    case 1: fuzz_pinv(in); break;
-    case 2: fuzz_multiply(in); break;
-    case 3: fuzz_entrywise_product(in); break;
-    default: fuzz_transpose(in); break;
+    case 0:
+      fuzz_invert(in);
+      break;
+    case 1:
+      fuzz_pinv(in);
+      break;
+    case 2:
+      fuzz_multiply(in);
+      break;
+    case 3:
+      fuzz_entrywise_product(in);
+      break;
+    default:
+      fuzz_transpose(in);
+      break;
   }
   return 0;
 }

@@ -22,23 +22,40 @@ struct Entry {
 };
 
 // Codes the index table names, and some it does not.
-constexpr int kCodes[] = {0,   1,   2,   3,   4,   6,   25,  26,  27,  28,
-                          29,  100, 103, 105, 109, 110, 111, 113, 114, 116,
-                          117, 118, 119, -1,  INT_MIN, INT_MAX};
+constexpr int kCodes[] = {0,   1,   2,   3,   4,   6,   25,      26,     27,
+                          28,  29,  100, 103, 105, 109, 110,     111,    113,
+                          114, 116, 117, 118, 119, -1,  INT_MIN, INT_MAX};
 
 double number(FuzzedDataProvider& in) {
   static constexpr double kSpecial[] = {
-      0.0, -0.0, -1.0, 1.0, 2.9, -0.5, 65535.0, 32767.0, -32768.0,
-      2147483647.0, 2147483648.0, -2147483648.0, -2147483649.0, 1e300,
-      -1e300, std::numeric_limits<double>::quiet_NaN(),
+      0.0,
+      -0.0,
+      -1.0,
+      1.0,
+      2.9,
+      -0.5,
+      65535.0,
+      32767.0,
+      -32768.0,
+      2147483647.0,
+      2147483648.0,
+      -2147483648.0,
+      -2147483649.0,
+      1e300,
+      -1e300,
+      std::numeric_limits<double>::quiet_NaN(),
       std::numeric_limits<double>::infinity(),
       -std::numeric_limits<double>::infinity(),
       std::numeric_limits<double>::denorm_min()};
   switch (in.ConsumeIntegralInRange(0, 3)) {
-    case 0: return in.PickValueInArray(kSpecial);
-    case 1: return in.ConsumeIntegralInRange(-3, 20);
-    case 2: return in.ConsumeIntegral<std::int32_t>();
-    default: return in.ConsumeFloatingPoint<double>();
+    case 0:
+      return in.PickValueInArray(kSpecial);
+    case 1:
+      return in.ConsumeIntegralInRange(-3, 20);
+    case 2:
+      return in.ConsumeIntegral<std::int32_t>();
+    default:
+      return in.ConsumeFloatingPoint<double>();
   }
 }
 
@@ -49,14 +66,22 @@ int type_code(FuzzedDataProvider& in) {
 
 void fill_request(FuzzedDataProvider& in, EqData& sd) {
   switch (in.ConsumeIntegralInRange(0, 6)) {
-    case 0: sd.clear(); break;
+    case 0:
+      sd.clear();
+      break;
     case 1:
       sd.set(in.ConsumeBool() ? in.ConsumeIntegral<int>()
                               : in.ConsumeIntegralInRange(-2, 20));
       break;
-    case 2: sd.set(static_cast<float>(number(in))); break;
-    case 3: sd.set(number(in)); break;
-    case 4: sd.set_scalar(type_code(in), number(in)); break;
+    case 2:
+      sd.set(static_cast<float>(number(in)));
+      break;
+    case 3:
+      sd.set(number(in));
+      break;
+    case 4:
+      sd.set_scalar(type_code(in), number(in));
+      break;
     case 5: {
       const int code = type_code(in);
       std::vector<double> values(in.ConsumeIntegralInRange<size_t>(0, 3));
@@ -88,8 +113,8 @@ void check_whole(const EqData& dd, const std::deque<Entry>& model,
   ZUB_FUZZ_CHECK(dd.length() == static_cast<int>(model.size()),
                  "%s: %d entries, expected %zu", what, dd.length(),
                  model.size());
-  ZUB_FUZZ_CHECK(model.empty() || dd.type() == karst::kTypeUstr,
-                 "%s: type %d", what, dd.type());
+  ZUB_FUZZ_CHECK(model.empty() || dd.type() == karst::kTypeUstr, "%s: type %d",
+                 what, dd.type());
   for (size_t i = 0; i < model.size(); ++i) {
     check_record(dd.get_ustr(static_cast<int>(i)), model[i], what);
   }
@@ -105,8 +130,7 @@ void check_buffer(K_ringbuf& buf, const std::deque<Entry>& model) {
 // Makes KARSTtime() a counter for one input.
 class ScopedClock {
  public:
-  ScopedClock()
-      : previous_(karst::set_time_source([this] { return now_; })) {}
+  ScopedClock() : previous_(karst::set_time_source([this] { return now_; })) {}
   ~ScopedClock() { karst::set_time_source(std::move(previous_)); }
   ScopedClock(const ScopedClock&) = delete;
   ScopedClock& operator=(const ScopedClock&) = delete;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,10 +68,9 @@ int open_descriptors() {
 class DiscardLog {
  public:
   DiscardLog()
-      : previous_(karst::set_log_sink(
-            [this](const std::string&, const std::string&, unsigned) {
-              ++count_;
-            })) {}
+      : previous_(
+            karst::set_log_sink([this](const std::string&, const std::string&,
+                                       unsigned) { ++count_; })) {}
   ~DiscardLog() { karst::set_log_sink(std::move(previous_)); }
   DiscardLog(const DiscardLog&) = delete;
   DiscardLog& operator=(const DiscardLog&) = delete;
@@ -119,7 +119,8 @@ class Cycle {
  public:
   explicit Cycle(const zub_test::TempDir& dir)
       : good_(dir.write("rm.txt", matrix_text(kMonitors, kActuators))),
-        wrong_shape_(dir.write("wrong.txt", matrix_text(kMonitors - 1, kActuators))),
+        wrong_shape_(
+            dir.write("wrong.txt", matrix_text(kMonitors - 1, kActuators))),
         missing_((dir.path() / "missing.txt").string()),
         rm_("RM", kMonitors, kActuators, &loc_),
         inverse_("RM.INV", kActuators, kMonitors, &loc_),
@@ -214,9 +215,10 @@ TEST(Soak, ThousandsOfCyclesKeepMemoryAndDescriptorsFlat) {
   const long rss_end = resident_bytes();
   const int fds_end = open_descriptors();
 
-  std::printf("resident memory after %d warm-up cycles: %ld KiB, after %d "
-              "more: %ld KiB\n",
-              kWarmUp, rss_start / 1024, kRounds, rss_end / 1024);
+  std::printf(
+      "resident memory after %d warm-up cycles: %ld KiB, after %d "
+      "more: %ld KiB\n",
+      kWarmUp, rss_start / 1024, kRounds, rss_end / 1024);
   RecordProperty("rss_start_kib", std::to_string(rss_start / 1024));
   RecordProperty("rss_end_kib", std::to_string(rss_end / 1024));
 

@@ -38,6 +38,12 @@ for program in "$build"/tests/*_test; do
   errors=$(cat "$logs/$name".*.log | awk '/ERROR SUMMARY:/ { s += $4 } END { print s + 0 }')
   lost=$(cat "$logs/$name".*.log | tr -d , |
     awk '/(definitely|indirectly) lost:/ { s += $4 } END { print s + 0 }')
+  # A program that a test starts reports in its own log, whatever the test
+  # makes of its exit status.
+  if [ "$errors" -ne 0 ] || [ "$lost" -ne 0 ]; then
+    result=FAILED
+    status=1
+  fi
   total_errors=$((total_errors + errors))
   total_lost=$((total_lost + lost))
   echo "memcheck: $name $result: $errors errors, $lost bytes lost ($(($(date +%s) - t0)) s)"

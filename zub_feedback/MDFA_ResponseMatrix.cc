@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cfloat>
 #include <chrono>
 #include <cmath>
 #include <cstdarg>
@@ -606,6 +607,13 @@ void MDFA_ResponseMatrix::invert(MDFA_ResponseMatrix& pinvR,
     report(name, kLevelError, "ERROR: SVD failed !\n");
     return;
   }
+  // The spectrum holds floats: a larger singular value would be published
+  // as an infinity.
+  if (gsl_vector_max(S.get()) > FLT_MAX) {
+    report(name, kLevelError, "ERROR: singular value %e beyond float range !\n",
+           gsl_vector_max(S.get()));
+    return;
+  }
 
   if (*tol == -1.0f) {
     *tol = internal_tolerance(gsl_vector_max(S.get()), c);
@@ -627,13 +635,14 @@ void MDFA_ResponseMatrix::invert(MDFA_ResponseMatrix& pinvR,
   }
 
   // The diagonal of D+, in the workspace that the SVD no longer needs. The
-  // cut-off is relative to the largest singular value; a zero one never
-  // enters, whatever the tolerance.
+  // cut-off is relative to the largest singular value; a zero one, or one
+  // whose reciprocal no float holds, never enters, whatever the tolerance.
   const double cutoff = gsl_vector_max(S.get()) * t;
   gsl_vector* dplus = work.get();
   for (size_t i = 0; i < rs; ++i) {
     const double s = gsl_vector_get(S.get(), i);
-    gsl_vector_set(dplus, i, s > cutoff && s != 0.0 ? 1.0 / s : 0.0);
+    const bool enters = s > cutoff && s != 0.0 && 1.0 / s <= FLT_MAX;
+    gsl_vector_set(dplus, i, enters ? 1.0 / s : 0.0);
   }
 
   // D+ V^T in V's place: element (i, j) is dplus(i) V(j, i). The + 0.0 gives
@@ -664,7 +673,8 @@ void MDFA_ResponseMatrix::invert(MDFA_ResponseMatrix& pinvR,
   for (size_t i = 0; i < rs; ++i) {
     const double s = gsl_vector_get(S.get(), i);
     double o = 1.0 / s;
-    if (gsl_isinf(o)) {
+    // Infinite once narrowed to the inverse's floats.
+    if (gsl_isinf(o) || o > FLT_MAX) {
       o = 0.0;
       ++infs;
     } else if (s < t) {
@@ -761,6 +771,15 @@ void MDFA_ResponseMatrix::pinv(MDFA_ResponseMatrix& pinvR, float* tolerance) {
   // Armadillo's own tolerance and divide-and-conquer SVD; a failed SVD
   // throws std::runtime_error to the caller with pinvR untouched.
   arma::mat B = arma::pinv(A);
+  // pinvR holds floats: an element beyond their range (from a singular value
+  // below 1/FLT_MAX that Armadillo keeps) would become an infinity.
+  for (const double b : B) {
+    if (std::fabs(b) > FLT_MAX) {
+      report(name, kLevelError,
+             "ERROR: pseudo-inverse element %e beyond float range !\n", b);
+      return;
+    }
+  }
 
   unsigned out_filter = 0;
   for (double& b : B) {
