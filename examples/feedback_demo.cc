@@ -16,14 +16,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <exception>
 #include <fstream>
-#include <iostream>
 #include <limits>
 #include <memory>
 #include <new>
@@ -34,13 +32,20 @@
 #include <vector>
 
 #include "chicane_physics.h"
+#include "cli_support.h"
 #include "zub_feedback.h"
 
 namespace {
 
-constexpr unsigned kLevelError = 0x80000000u;
-constexpr int kExitRefused = 1;
-constexpr int kExitUsage = 2;
+using zub_cli::bad_usage;
+using zub_cli::capture_cout;
+using zub_cli::failure;
+using zub_cli::format;
+using zub_cli::kExitRefused;
+using zub_cli::kExitUsage;
+using zub_cli::kMaxElements;
+using zub_cli::library_log;
+using zub_cli::refuse;
 
 // Calibration errors of the simulated machine against the model, relative
 // rms: monitor gains and corrector strengths.
@@ -49,31 +54,6 @@ constexpr double kCorrectorGainError = 0.05;
 
 // Entries kept by the server's message history.
 constexpr int kHistorySize = 8;
-
-// A matrix beyond this many elements is refused rather than allocated.
-constexpr long long kMaxElements = 20000000;
-
-struct failure {
-  int status;
-  std::string message;
-};
-
-[[noreturn]] void refuse(const std::string& message) {
-  throw failure{kExitRefused, message};
-}
-[[noreturn]] void bad_usage(const std::string& message) {
-  throw failure{kExitUsage, message};
-}
-
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...) {
-  char buf[512];
-  va_list args;
-  va_start(args, fmt);
-  std::vsnprintf(buf, sizeof buf, fmt, args);
-  va_end(args);
-  return buf;
-}
 
 // ---------------------------------------- options
 
@@ -227,65 +207,21 @@ options parse(int argc, char** argv) {
 
 // ---------------------------------------- the library's messages
 
-// Shows the library's log messages indented under the step that caused
-// them; with --quiet only the errors. Errors are counted: an operation that
-// refuses its input reports one and returns.
-class library_log {
- public:
-  explicit library_log(bool quiet)
-      : quiet_(quiet),
-        previous_(karst::set_log_sink(
-            [this](const std::string& where, const std::string& message,
-                   unsigned level) { receive(where, message, level); })) {}
-  ~library_log() { karst::set_log_sink(std::move(previous_)); }
-  library_log(const library_log&) = delete;
-  library_log& operator=(const library_log&) = delete;
+// The library's messages are shown indented under the step that caused
+// them, with --quiet only the errors.
+void show_detail(const std::string& where, const std::string& text) {
+  std::printf("     | %s: %s\n", where.c_str(), text.c_str());
+}
 
-  int errors() const { return errors_; }
+constexpr zub_cli::log_style kLogStyle{"feedback_demo", show_detail, true};
 
-  // A line that the library wrote to standard output, shown the same way.
-  void show_output(const std::string& text) const {
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-      if (!quiet_) std::printf("     | (stdout) %s\n", line.c_str());
-    }
+// A line that the library wrote to standard output, shown the same way.
+void show_output(const library_log& log, const std::string& text) {
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (log.shows_details()) std::printf("     | (stdout) %s\n", line.c_str());
   }
-
- private:
-  void receive(const std::string& where, const std::string& message,
-               unsigned level) {
-    std::string text = message;
-    while (!text.empty() && text.back() == '\n') text.pop_back();
-    if (level == kLevelError) {
-      ++errors_;
-      std::fflush(stdout);
-      std::fprintf(stderr, "feedback_demo: %s: %s\n", where.c_str(),
-                   text.c_str());
-    } else if (!quiet_) {
-      std::printf("     | %s: %s\n", where.c_str(), text.c_str());
-    }
-  }
-
-  bool quiet_;
-  int errors_ = 0;
-  karst::LogSink previous_;
-};
-
-// Runs f with std::cout redirected, so that the line that invert writes
-// there after transposing a tall matrix is shown with the log messages.
-template <typename F>
-std::string capture_cout(F&& f) {
-  std::ostringstream captured;
-  std::streambuf* const saved = std::cout.rdbuf(captured.rdbuf());
-  try {
-    f();
-  } catch (...) {
-    std::cout.rdbuf(saved);
-    throw;
-  }
-  std::cout.rdbuf(saved);
-  return captured.str();
 }
 
 // ---------------------------------------- vectors as one-column matrices
@@ -583,7 +519,7 @@ std::string clock_time(time_t t) {
 }
 
 int run(const options& o) {
-  const library_log log(o.quiet);
+  const library_log log(kLogStyle, !o.quiet);
   const int M = o.monitors;
   const int N = o.actuators;
   const int k = std::min(M, N);
@@ -611,8 +547,9 @@ int run(const options& o) {
   float tol = o.tol;
   int nosv = 0;
   int errors_before = log.errors();
-  log.show_output(
-      capture_cout([&] { response.invert(inverse, spectrum, &tol, &nosv); }));
+  const std::string said =
+      capture_cout([&] { response.invert(inverse, spectrum, &tol, &nosv); });
+  show_output(log, said);
   if (log.errors() != errors_before) {
     refuse("the response matrix was not inverted");
   }

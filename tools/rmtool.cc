@@ -16,13 +16,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <fstream>
-#include <iostream>
 #include <memory>
 #include <new>
 #include <sstream>
@@ -30,41 +28,20 @@
 #include <utility>
 #include <vector>
 
+#include "cli_support.h"
 #include "zub_feedback.h"
 
 namespace {
 
-constexpr unsigned kLevelError = 0x80000000u;
-constexpr int kExitRefused = 1;
-constexpr int kExitUsage = 2;
-
-// A matrix beyond this many elements is refused rather than allocated: a
-// short file of many empty lines and one long last line would measure huge.
-constexpr long long kMaxElements = 20000000;
-
-// The tool's own failures: the message goes to standard error, the status
-// becomes the exit status.
-struct failure {
-  int status;
-  std::string message;
-};
-
-[[noreturn]] void refuse(const std::string& message) {
-  throw failure{kExitRefused, message};
-}
-[[noreturn]] void bad_usage(const std::string& message) {
-  throw failure{kExitUsage, message};
-}
-
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* fmt, ...) {
-  char buf[512];
-  va_list args;
-  va_start(args, fmt);
-  std::vsnprintf(buf, sizeof buf, fmt, args);
-  va_end(args);
-  return buf;
-}
+using zub_cli::bad_usage;
+using zub_cli::capture_cout;
+using zub_cli::failure;
+using zub_cli::format;
+using zub_cli::kExitRefused;
+using zub_cli::kExitUsage;
+using zub_cli::kMaxElements;
+using zub_cli::library_log;
+using zub_cli::refuse;
 
 // A path as it may stand inside a comment line of an output file.
 std::string printable(const std::string& s) {
@@ -77,56 +54,12 @@ std::string printable(const std::string& s) {
 
 // ---------------------------------------- library messages
 
-// Receives the library's log messages for the tool's lifetime: errors are
-// always shown (and counted, since a refused operation reports one and
-// returns), the rest only with --verbose.
-class library_log {
- public:
-  explicit library_log(bool verbose)
-      : verbose_(verbose),
-        previous_(karst::set_log_sink(
-            [this](const std::string& where, const std::string& message,
-                   unsigned level) { receive(where, message, level); })) {}
-  ~library_log() { karst::set_log_sink(std::move(previous_)); }
-  library_log(const library_log&) = delete;
-  library_log& operator=(const library_log&) = delete;
-
-  int errors() const { return errors_; }
-  bool verbose() const { return verbose_; }
-
- private:
-  void receive(const std::string& where, const std::string& message,
-               unsigned level) {
-    std::string text = message;
-    while (!text.empty() && text.back() == '\n') text.pop_back();
-    if (level == kLevelError) {
-      ++errors_;
-      std::fprintf(stderr, "rmtool: %s: %s\n", where.c_str(), text.c_str());
-    } else if (verbose_) {
-      std::fprintf(stderr, "  [%s] %s\n", where.c_str(), text.c_str());
-    }
-  }
-
-  bool verbose_;
-  int errors_ = 0;
-  karst::LogSink previous_;
-};
-
-// Runs f with std::cout redirected: invert writes a line there after it has
-// transposed a tall matrix, which must not mix with the tool's own output.
-template <typename F>
-std::string capture_cout(F&& f) {
-  std::ostringstream captured;
-  std::streambuf* const saved = std::cout.rdbuf(captured.rdbuf());
-  try {
-    f();
-  } catch (...) {
-    std::cout.rdbuf(saved);
-    throw;
-  }
-  std::cout.rdbuf(saved);
-  return captured.str();
+// The library's errors on standard error, the rest there too with --verbose.
+void show_detail(const std::string& where, const std::string& text) {
+  std::fprintf(stderr, "  [%s] %s\n", where.c_str(), text.c_str());
 }
+
+constexpr zub_cli::log_style kLogStyle{"rmtool", show_detail, false};
 
 // ---------------------------------------- measuring a file
 
@@ -201,6 +134,7 @@ void check_shape(const std::string& path, const measured_file& m) {
                "last one%s",
                path.c_str(), m.rows, m.cols, why.c_str()));
   }
+  // A short file of many empty lines and one long last line measures huge.
   if (m.rows > kMaxElements / m.cols) {
     refuse(format("%s measures %lld x %lld, more than %lld elements",
                   path.c_str(), m.rows, m.cols, kMaxElements));
@@ -478,7 +412,7 @@ inversion invert_svd(EqFct& loc, MDFA_ResponseMatrix& R, float tol,
   const int errors_before = log.errors();
   const std::string said = capture_cout(
       [&] { R.invert(*out.inverse, spectrum, &out.tol, &out.nosv); });
-  if (log.verbose() && !said.empty())
+  if (log.shows_details() && !said.empty())
     std::fprintf(stderr, "  %s", said.c_str());
   if (log.errors() != errors_before) refuse("the matrix was not inverted");
   for (int i = 0; i < spectrum.spectrum_length(); ++i) {
@@ -673,7 +607,7 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    const library_log log(a.verbose);
+    const library_log log(kLogStyle, a.verbose);
     if (command == "info") return run_info(a, log);
     if (command == "svd") return run_svd(a, log);
     if (command == "invert") return run_invert(a, log);
