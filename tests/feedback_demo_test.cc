@@ -16,18 +16,12 @@
 
 namespace {
 
+using zub_test::expect_refused;
 using zub_test::program_result;
 using zub_test::TempDir;
 
 program_result demo(const std::vector<std::string>& args) {
   return zub_test::run_program(ZUB_PROGRAM, args);
-}
-
-void expect_refused(const program_result& r, int status,
-                    const std::string& message) {
-  ASSERT_TRUE(r.exited) << "crashed; stderr: " << r.err;
-  EXPECT_EQ(r.status, status) << r.err;
-  EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
 }
 
 // The number after `label` in the text, or NaN when it is missing.

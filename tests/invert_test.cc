@@ -25,6 +25,8 @@
 
 namespace {
 
+using zub_test::is_timing_message;
+
 using zub_test::set_from;
 using zub_test::set_rows;
 using zub_test::spectrum_of;
@@ -52,23 +54,6 @@ std::vector<std::string> messages(const zub_test::LogCapture& log) {
   std::vector<std::string> out;
   for (const auto& e : log.entries()) out.push_back(e.message);
   return out;
-}
-
-// "took (ms): " followed by a "%.4f" number.
-bool is_timing_message(const std::string& m) {
-  const std::string prefix = "took (ms): ";
-  if (m.rfind(prefix, 0) != 0) return false;
-  const std::string number = m.substr(prefix.size());
-  const size_t dot = number.find('.');
-  if (dot == 0 || dot == std::string::npos || number.size() != dot + 5) {
-    return false;
-  }
-  for (size_t i = 0; i < number.size(); ++i) {
-    if (i != dot && !std::isdigit(static_cast<unsigned char>(number[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 // Every message under invert's name at the level its kind fixes, and the

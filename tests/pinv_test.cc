@@ -17,6 +17,8 @@
 
 namespace {
 
+using zub_test::is_timing_message;
+
 using zub_test::set_from;
 using zub_test::set_rows;
 using zub_test::to_arma;
@@ -32,23 +34,6 @@ void expect_all(const MDFA_ResponseMatrix& m, float v) {
       EXPECT_EQ(m.value(i, j, -1, -1, -1, -1), v) << i << "," << j;
     }
   }
-}
-
-// "took (ms): " followed by a "%.4f" number.
-bool is_timing_message(const std::string& m) {
-  const std::string prefix = "took (ms): ";
-  if (m.rfind(prefix, 0) != 0) return false;
-  const std::string number = m.substr(prefix.size());
-  const size_t dot = number.find('.');
-  if (dot == 0 || dot == std::string::npos || number.size() != dot + 5) {
-    return false;
-  }
-  for (size_t i = 0; i < number.size(); ++i) {
-    if (i != dot && !std::isdigit(static_cast<unsigned char>(number[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 void expect_timing(const zub_test::LogEntry& e) {

@@ -17,19 +17,12 @@
 namespace {
 
 using zub_test::LogCapture;
+using zub_test::expect_refused;
 using zub_test::program_result;
 using zub_test::TempDir;
 
 program_result rmtool(const std::vector<std::string>& args) {
   return zub_test::run_program(ZUB_PROGRAM, args);
-}
-
-// A refusal: a clear message on standard error, the given status, no crash.
-void expect_refused(const program_result& r, int status,
-                    const std::string& message) {
-  ASSERT_TRUE(r.exited) << "crashed; stderr: " << r.err;
-  EXPECT_EQ(r.status, status) << r.err;
-  EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
 }
 
 // A rows x cols matrix file of random values, nine digits each, so that the

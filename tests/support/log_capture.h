@@ -2,6 +2,7 @@
 #ifndef ZUB_TESTS_LOG_CAPTURE_H
 #define ZUB_TESTS_LOG_CAPTURE_H
 
+#include <cctype>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,6 +48,23 @@ class LogCapture {
   std::vector<LogEntry> entries_;
   karst::LogSink previous_;
 };
+
+// "took (ms): " followed by a "%.4f" number.
+inline bool is_timing_message(const std::string& m) {
+  const std::string prefix = "took (ms): ";
+  if (m.rfind(prefix, 0) != 0) return false;
+  const std::string number = m.substr(prefix.size());
+  const size_t dot = number.find('.');
+  if (dot == 0 || dot == std::string::npos || number.size() != dot + 5) {
+    return false;
+  }
+  for (size_t i = 0; i < number.size(); ++i) {
+    if (i != dot && !std::isdigit(static_cast<unsigned char>(number[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
 
 }  // namespace zub_test
 

@@ -3,6 +3,7 @@
 #ifndef ZUB_TESTS_RUN_PROGRAM_H
 #define ZUB_TESTS_RUN_PROGRAM_H
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -60,6 +61,14 @@ inline program_result run_program(const std::string& program,
   r.out = read_whole_file(out);
   r.err = read_whole_file(err);
   return r;
+}
+
+// A refusal: a clear message on standard error, the given status, no crash.
+inline void expect_refused(const program_result& r, int status,
+                           const std::string& message) {
+  ASSERT_TRUE(r.exited) << "crashed; stderr: " << r.err;
+  EXPECT_EQ(r.status, status) << r.err;
+  EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
 }
 
 }  // namespace zub_test
