@@ -257,45 +257,130 @@ TEST_F(Invert, SingularValueExactlyAtTheCutOffIsLeftOut) {
   ASSERT_EQ(spectrum_of(sv), (std::vector<float>{1, 0.5f}));
   EXPECT_EQ(inv.value(0, 0, -1, -1, -1, -1), 1.0f);
   EXPECT_EQ(inv.value(1, 1, -1, -1, -1, -1), 0.0f);
-  // The count compares with the tolerance itself: 0.5 is not below 0.5.
-  EXPECT_EQ(nosv, 2);
+  EXPECT_EQ(nosv, 1);
 
   tol = 0.49f;  // cut-off just below 0.5
   a.invert(inv, sv, &tol, &nosv);
   EXPECT_EQ(inv.value(1, 1, -1, -1, -1, -1), 2.0f);
 }
 
-TEST_F(Invert, ToleranceIsRelativeForTheCutOffAndAbsoluteForCountAndElements) {
+// A caller's tolerance is relative to the largest singular value and cuts
+// singular values only: the count is of those that entered the inverse, and
+// the inverse keeps every element of the modes kept, whatever its size.
+TEST_F(Invert, CallersToleranceCutsSingularValuesOnly) {
+  struct Case {
+    int m;
+    int n;
+    std::vector<float> a;         // row by row
+    float tol;
+    std::vector<float> inverse;   // row by row, worked out by hand
+    int nosv;
+  };
+  const Case cases[] = {
+      // Cut-off 4 x 0.25 = 1 leaves 1 out; 1/4 is not filtered at 0.25.
+      {2, 2, {4, 0, 0, 1}, 0.25f, {0.25f, 0, 0, 0}, 1},
+      // Cut-off 4 x 0.3 = 1.2 leaves 1 out.
+      {3, 3, {1, 0, 0, 0, 2, 0, 0, 0, 4}, 0.3f, {0, 0, 0, 0, 0.5f, 0, 0, 0, 0.25f},
+       2},
+      // Cut-off 10 x 0.15 keeps both; 0.1 and 0.2 are well above the noise.
+      {2, 2, {10, 0, 0, 5}, 0.15f, {0.1f, 0, 0, 0.2f}, 2},
+      // Largest below 1: the cut-off 0.5 x 0.3 = 0.15 is below the tolerance,
+      // and 0.2, below the tolerance itself, enters and is counted.
+      {2, 2, {0.5f, 0, 0, 0.2f}, 0.3f, {2, 0, 0, 5}, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.m << " x " << c.n << " at " << c.tol);
+    MDFA_ResponseMatrix a("A", c.m, c.n, nullptr);
+    for (int k = 0; k < c.m * c.n; ++k) {
+      a.set_value(c.a[static_cast<size_t>(k)], k / c.n, k % c.n, -1, -1, -1, -1);
+    }
+    MDFA_ResponseMatrix inv("INV", c.n, c.m, nullptr);
+    inv.init(7.0f);
+    K_spectrum sv("SV", 10, nullptr);
+    float tol = c.tol;
+    int nosv = -1;
+    zub_test::LogCapture log;
+    a.invert(inv, sv, &tol, &nosv);
+    EXPECT_EQ(tol, c.tol);
+    EXPECT_EQ(nosv, c.nosv);
+    EXPECT_EQ(messages(log).at(log.size() - 2),
+              "INFO: Using " + std::to_string(c.nosv) + " from " +
+                  std::to_string(std::min(c.m, c.n)) + " singular values");
+    for (int k = 0; k < c.m * c.n; ++k) {
+      EXPECT_FLOAT_EQ(inv.value(k / c.m, k % c.m, -1, -1, -1, -1),
+                      c.inverse[static_cast<size_t>(k)])
+          << "element " << k / c.m << ", " << k % c.m;
+    }
+  }
+}
+
+// The debug table of 1/s shows 0 for each value left out; the table of the
+// inverse shows it before the noise filter.
+TEST_F(Invert, DebugTablesShowWhatEnteredTheInverse) {
   MDFA_ResponseMatrix a("A", 2, 2, nullptr);
-  set_rows(a, {{10, 0}, {0, 5}});
+  set_rows(a, {{4, 0}, {0, 1}});
   MDFA_ResponseMatrix inv("INV", 2, 2, nullptr);
   K_spectrum sv("SV", 10, nullptr);
+  float tol = 0.25f;
   int nosv = 0;
-  // Cut-off 10 x 0.15 = 1.5 keeps both; no singular value is below 0.15;
-  // the element 0.1 is not above 0.15 and is written as 0.
-  float tol = 0.15f;
-  std::string text;
-  {
-    ScopedDebug debug(0x80);
-    zub_test::StdoutCapture out;
-    a.invert(inv, sv, &tol, &nosv);
-    text = out.text();
-  }
-  EXPECT_EQ(nosv, 2);
-  EXPECT_EQ(inv.value(0, 0, -1, -1, -1, -1), 0.0f);
-  EXPECT_EQ(inv.value(1, 1, -1, -1, -1, -1), 0.2f);
-  // The table shows the inverse before that filter.
-  EXPECT_NE(text.find("0.1000\t0.0000\t\n0.0000\t0.2000\t\n"),
-            std::string::npos)
-      << text;
-
-  // Below a largest singular value of 1 the cut-off is under the tolerance:
-  // 0.2 is counted out (below 0.3) but enters the inverse (above 0.15).
-  set_rows(a, {{0.5f, 0}, {0, 0.2f}});
-  tol = 0.3f;
+  ScopedDebug debug(0x80);
+  zub_test::StdoutCapture out;
   a.invert(inv, sv, &tol, &nosv);
-  EXPECT_EQ(nosv, 1);
-  EXPECT_FLOAT_EQ(inv.value(1, 1, -1, -1, -1, -1), 5.0f);
+  EXPECT_NE(out.text().find("1/s\n----------------------------------------\n"
+                            "0.250000  0.000000  \n"),
+            std::string::npos)
+      << out.text();
+}
+
+// [[30, 40], [0, 0.001]] is nearly of rank one: s = 50.0000..., 0.0006. At
+// 0.06 the second is cut, and the inverse is the rank-one truncation
+// v1 u1^T / s1, about [[0.012, 0.0000004], [0.016, 0.0000005]], not zeros.
+// The shipped beamline matrix at 0.06 keeps 8 of its 12 modes. Both against
+// the truncated pseudo-inverse from Armadillo's SVD in double.
+TEST_F(Invert, TruncatedInverseMatchesArmadillosTruncation) {
+  const auto truncated = [](const arma::mat& ad, double tol, int* kept) {
+    arma::mat u;
+    arma::vec s;
+    arma::mat v;
+    EXPECT_TRUE(arma::svd_econ(u, s, v, ad));
+    arma::mat x(ad.n_cols, ad.n_rows, arma::fill::zeros);
+    *kept = 0;
+    for (arma::uword i = 0; i < s.n_elem; ++i) {
+      if (s(i) > s(0) * tol) {
+        x += v.col(i) * u.col(i).t() / s(i);
+        ++*kept;
+      }
+    }
+    return x;
+  };
+
+  MDFA_ResponseMatrix small("A", 2, 2, nullptr);
+  set_rows(small, {{30, 40}, {0, 0.001f}});
+  MDFA_ResponseMatrix small_inv("INV", 2, 2, nullptr);
+  MDFA_ResponseMatrix beamline("RM", 24, 12, nullptr);
+  ASSERT_TRUE(beamline.load_file(ZUB_SHIPPED_MATRIX));
+  MDFA_ResponseMatrix beamline_inv("INV", 12, 24, nullptr);
+  const struct {
+    MDFA_ResponseMatrix* a;
+    MDFA_ResponseMatrix* inv;
+    int nosv;
+  } cases[] = {{&small, &small_inv, 1}, {&beamline, &beamline_inv, 8}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.a->rows);
+    K_spectrum sv("SV", 20, nullptr);
+    float tol = 0.06f;
+    int nosv = 0;
+    zub_test::StdoutCapture out;
+    c.a->invert(*c.inv, sv, &tol, &nosv);
+    int kept = 0;
+    const arma::mat ref = truncated(to_arma(*c.a), 0.06f, &kept);
+    EXPECT_EQ(nosv, c.nosv);
+    EXPECT_EQ(kept, c.nosv);
+    const arma::mat x = to_arma(*c.inv);
+    EXPECT_LE(arma::abs(x - ref).max(), 4 * FLT_EPSILON * arma::abs(ref).max());
+  }
+  EXPECT_NEAR(small_inv.value(0, 0, -1, -1, -1, -1), 0.012, 1e-6);
+  EXPECT_NEAR(small_inv.value(1, 0, -1, -1, -1, -1), 0.016, 1e-6);
 }
 
 // ---------------------------------------- orientation and standard output
@@ -436,7 +521,7 @@ TEST_F(Invert, SpectrumHoldsEverySingularValueLargestFirst) {
   int nosv = 0;
   a.invert(inv, sv, &tol, &nosv);
   EXPECT_EQ(spectrum_of(sv), (std::vector<float>{3, 0.5f, 0}));
-  EXPECT_EQ(nosv, 2);
+  EXPECT_EQ(nosv, 1);
   EXPECT_FLOAT_EQ(inv.value(0, 2, -1, -1, -1, -1), 1.0f / 3);
   EXPECT_EQ(inv.value(2, 0, -1, -1, -1, -1), 0.0f);
 }
@@ -607,7 +692,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The truncated inverse formed as written out: transposed copies, the
 // diagonal matrix of reciprocals and two full products.
-std::vector<float> textbook_inverse(const arma::fmat& a, float tol) {
+std::vector<float> textbook_inverse(const arma::fmat& a, float tol,
+                                    double noise) {
   const size_t m = a.n_rows;
   const size_t n = a.n_cols;
   const bool transposed = m > n;
@@ -647,7 +733,7 @@ std::vector<float> textbook_inverse(const arma::fmat& a, float tol) {
   for (size_t i = 0; i < result->size1; ++i) {
     for (size_t j = 0; j < result->size2; ++j) {
       const double v = gsl_matrix_get(result, i, j);
-      out.push_back(std::fabs(v) > tol ? static_cast<float>(v) : 0.0f);
+      out.push_back(std::fabs(v) > noise ? static_cast<float>(v) : 0.0f);
     }
   }
   for (gsl_matrix* g : {R, gA_t, V, SI, VT, SIpVT, result}) gsl_matrix_free(g);
@@ -665,13 +751,18 @@ TEST_P(InvertShapes, GivesTheTextbookSequenceToTheBit) {
   set_from(a, src);
   MDFA_ResponseMatrix inv("INV", GetParam()[1], GetParam()[0], nullptr);
   K_spectrum sv("SV", 100, nullptr);
+  // The elements are filtered at the internal tolerance, or at the caller's
+  // when it is smaller.
+  float internal = -1.0f;
+  int nosv = 0;
+  zub_test::StdoutCapture out;
+  zub_test::LogCapture log;
+  a.invert(inv, sv, &internal, &nosv);
   for (float tol : {0.0f, 0.3f, 1e-20f}) {
-    int nosv = 0;
     float t = tol;
-    zub_test::StdoutCapture out;
-    zub_test::LogCapture log;
     a.invert(inv, sv, &t, &nosv);
-    const std::vector<float> expected = textbook_inverse(src, tol);
+    const std::vector<float> expected =
+        textbook_inverse(src, tol, std::min(tol, internal));
     size_t k = 0;
     for (int i = 0; i < inv.rows; ++i) {
       for (int j = 0; j < inv.cols; ++j, ++k) {

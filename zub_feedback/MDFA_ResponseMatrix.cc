@@ -1,53 +1,33 @@
-#include <fcntl.h>
 #include <gsl/gsl_blas.h>
 #include <gsl/gsl_linalg.h>
 #include <gsl/gsl_math.h>
 #include <gsl/gsl_matrix.h>
 #include <gsl/gsl_vector.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cfloat>
 #include <chrono>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <iostream>
-#include <istream>
-#include <memory>
-#include <sstream>
 #include <stdexcept>
-#include <streambuf>
 #include <string>
 #include <vector>
 
+#include "gsl_owners.h"
+#include "matrix_file.h"
+#include "report.h"
+#include "svd_cutoff.h"
 #include "zub_feedback.h"
 
 namespace {
 
-// Message levels: single-bit masks fixed per kind of message.
-constexpr unsigned kLevelError = 0x80000000u;
-constexpr unsigned kLevelInfo = 0x80u;
-constexpr unsigned kLevelTiming = 0x8u;
-
-// Every message is cut to what fits this buffer (99 characters).
-constexpr size_t kMessageBufferSize = 100;
-
-// Formats one message into the fixed buffer and hands it to the framework.
-__attribute__((format(printf, 3, 4))) void report(const std::string& name,
-                                                   unsigned level,
-                                                   const char* format, ...) {
-  char emsg[kMessageBufferSize];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(emsg, sizeof emsg, format, args);
-  va_end(args);
-  karst::printtostderr(name, emsg, level);
-}
+using zub_internal::kLevelError;
+using zub_internal::kLevelInfo;
+using zub_internal::kLevelTiming;
+using zub_internal::report;
+using Matrix = zub_internal::gsl_matrix_owner;
+using Vector = zub_internal::gsl_vector_owner;
 
 // A null name is the caller's error; it must not reach std::string.
 std::string property_name(const char* pn) {
@@ -56,15 +36,6 @@ std::string property_name(const char* pn) {
   }
   return std::string(pn);
 }
-
-struct MatrixFree {
-  void operator()(gsl_matrix* m) const noexcept { gsl_matrix_free(m); }
-};
-struct VectorFree {
-  void operator()(gsl_vector* v) const noexcept { gsl_vector_free(v); }
-};
-using Matrix = std::unique_ptr<gsl_matrix, MatrixFree>;
-using Vector = std::unique_ptr<gsl_vector, VectorFree>;
 
 }  // namespace
 
@@ -267,163 +238,48 @@ void MDFA_ResponseMatrix::transpose(MDFA_ResponseMatrix& transR) {
 
 // ---------------------------------------------------------------- loading from a file
 
-namespace {
-
-// Owns an open file descriptor; -1 stands for none.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-// A descriptor for reading `fname`, or -1 unless it names a regular file
-// that can be opened. A FIFO, a device or a directory could block the open
-// or the reads, or never end. The open does not block (even on a FIFO) and
-// the type is taken from the opened descriptor, so nothing can be swapped
-// in between the test and the reads.
-int open_regular_file(const char* fname) {
-  int fd;
-  do {
-    fd = ::open(fname, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return -1;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// Reads a file through a fixed buffer and shows it to a stream one line at a
-// time: the line feed that ends the current line reads as the end of the
-// stream, so formatted extraction stops there exactly as it would on a
-// string holding the line. Lines are never copied, so memory stays the
-// buffer's however long a line is.
-class LineReader : public std::streambuf {
- public:
-  explicit LineReader(int fd) : fd_(fd), buffer_(kBufferSize) { restart_at(0); }
-
-  // Goes on reading at byte `offset` of the file.
-  void restart_at(long long offset) {
-    next_read_ = offset;
-    base_ = offset;
-    end_ = buffer_.data();
-    setg(end_, end_, end_);
-  }
-
-  // Starts the next line; false when no byte is left to read (end of the
-  // file, or a read error).
-  bool begin_line() {
-    if (gptr() == end_ && !fill()) return false;
-    show_line();
-    return true;
-  }
-
-  // The first byte of the line just begun (the line feed of an empty line).
-  char first() const { return *gptr(); }
-
-  // Skips the rest of the current line and the line feed that ends it.
-  void end_line() {
-    for (;;) {
-      char* lf = static_cast<char*>(std::memchr(gptr(), '\n', end_ - gptr()));
-      if (lf != nullptr) {
-        setg(eback(), lf + 1, lf + 1);
-        return;
-      }
-      setg(eback(), end_, end_);
-      if (!fill()) return;
-    }
-  }
-
-  // Bytes of the file consumed so far.
-  long long position() const { return base_ + (gptr() - eback()); }
-
- protected:
-  int_type underflow() override {
-    if (gptr() < end_) return traits_type::eof();  // at the line's end
-    if (!fill()) return traits_type::eof();
-    show_line();
-    return traits_type::to_int_type(*gptr());
-  }
-
- private:
-  static constexpr size_t kBufferSize = 64 * 1024;
-
-  // Replaces the (consumed) buffer by the next bytes of the file.
-  bool fill() {
-    base_ = next_read_;
-    char* data = buffer_.data();
-    ssize_t n;
-    do {
-      n = ::pread(fd_, data, buffer_.size(), static_cast<off_t>(next_read_));
-    } while (n < 0 && errno == EINTR);
-    end_ = data + (n > 0 ? n : 0);
-    setg(data, data, end_);
-    if (n <= 0) return false;
-    next_read_ += n;
-    return true;
-  }
-
-  // Ends the visible bytes at the next line feed.
-  void show_line() {
-    char* lf = static_cast<char*>(std::memchr(gptr(), '\n', end_ - gptr()));
-    setg(eback(), gptr(), lf != nullptr ? lf : end_);
-  }
-
-  int fd_;
-  std::vector<char> buffer_;
-  char* end_;            // end of the bytes read into buffer_
-  long long base_;       // file offset of buffer_[0]
-  long long next_read_;  // file offset of the next read
-};
-
-}  // namespace
-
+// The file is read once into memory and both passes run over that copy, so
+// that a load takes one version of a file that is rewritten meanwhile, or
+// none. Nothing is stored until every value has been read: the values are
+// staged first and stored together, so that a refusal or an exception
+// leaves the matrix as it was.
 bool MDFA_ResponseMatrix::load_file(const char* fname) {
+  using zub_internal::file_line;
+  using zub_internal::file_read_result;
   const std::string name = "MDFA_ResponseMatrix::load_file";
   report(name, kLevelInfo, "INFO: Loading file %s ...", fname);
 
-  const FileDescriptor fid(open_regular_file(fname));
-  if (fid.get() < 0) {
-    report(name, kLevelError, "ERROR: file %s not found!", fname);
-    return false;
+  std::string text;
+  switch (zub_internal::read_file_once(fname, text)) {
+    case file_read_result::ok:
+      break;
+    case file_read_result::cannot_read:
+      report(name, kLevelError, "ERROR: file %s not found!", fname);
+      return false;
+    case file_read_result::changed:
+      report(name, kLevelError, "ERROR: file %s changed while loading!",
+             fname);
+      return false;
   }
-  LineReader reader(fid.get());
-  // Values are read as operator>> reads a double, under the global locale.
-  std::istream s(&reader);
+  zub_internal::value_reader values;
   double val;
 
   // First pass: M data lines, N values on the last of them, len bytes up to
-  // the end of that line (the file's size when no line feed ends it). Only
-  // the last data line's values are counted, so it alone is parsed here.
+  // the end of that line (the file's size when no line feed ends it).
   long long M = 0;
   long long N = 0;
   long long len = 0;
-  long long last_start = 0;
-  while (reader.begin_line()) {
-    const long long start = reader.position();
-    const bool comment = reader.first() == '#';
-    reader.end_line();
-    if (comment) continue;
+  file_line line;
+  file_line last;
+  for (zub_internal::line_cursor lines(text); lines.next(line);) {
+    if (line.is_comment()) continue;
     ++M;
-    len = reader.position();
-    last_start = start;
+    len = line.end_offset;
+    last = line;
   }
   if (M > 0) {
-    reader.restart_at(last_start);
-    if (reader.begin_line()) {
-      while (s >> val) ++N;
-    }
+    values.start(last);
+    while (values.next(val)) ++N;
   }
 
   if (rows != M) {
@@ -439,44 +295,55 @@ bool MDFA_ResponseMatrix::load_file(const char* fname) {
     return false;
   }
 
-  // Second pass: data line mon fills row mon, its value act column act.
-  reader.restart_at(0);
+  // Second pass: data line mon fills row mon, its value act column act. A
+  // line other than the last may be longer than the matrix is wide: its
+  // extra values are dropped. A shorter one leaves the rest of its row.
+  std::vector<float> staged;
+  staged.reserve(static_cast<size_t>(
+      std::min<long long>(static_cast<long long>(rows) * cols,
+                          static_cast<long long>(text.size() / 2 + 1))));
+  std::vector<int> width(static_cast<size_t>(rows), 0);
   long long mon = 0;
   long long act = 0;
-  while (reader.begin_line()) {
-    if (reader.first() == '#') {
-      reader.end_line();
-      continue;
+  for (zub_internal::line_cursor lines(text); lines.next(line);) {
+    if (line.is_comment()) continue;
+    values.start(line);
+    for (act = 0; values.next(val); ++act) {
+      if (act < cols) staged.push_back(static_cast<float>(val));
     }
-    s.clear();
-    act = 0;
-    while (s >> val) {
-      // A line other than the last may be longer than the matrix is wide,
-      // and the file may have grown since it was measured: such values are
-      // dropped. The base's own store is used, whatever a subclass does.
-      if (mon < rows && act < cols) {
-        K_mdfloat_array::set_value(static_cast<float>(val),
-                                   static_cast<int>(mon), static_cast<int>(act),
-                                   -1, -1, -1, -1);
-      }
-      ++act;
-    }
+    width[static_cast<size_t>(mon)] = static_cast<int>(std::min<long long>(act, cols));
     ++mon;
-    reader.end_line();
   }
 
-  report(name, kLevelInfo,
-         "INFO: Read %lld bytes from: %s into %lld x %lld GSL array", len,
-         fname, mon, act);
+  // The base's own store is used, whatever a subclass does. Each stored
+  // element's former value takes its place in `staged`, to be put back if
+  // an exception (from the store or the logger) ends the load.
+  size_t stored = 0;
+  try {
+    for (int i = 0; i < rows; ++i) {
+      for (int j = 0; j < width[static_cast<size_t>(i)]; ++j) {
+        const float former = K_mdfloat_array::value(i, j, -1, -1, -1, -1);
+        K_mdfloat_array::set_value(staged[stored], i, j, -1, -1, -1, -1);
+        staged[stored++] = former;
+      }
+    }
+    report(name, kLevelInfo,
+           "INFO: Read %lld bytes from: %s into %lld x %lld GSL array", len,
+           fname, mon, act);
+  } catch (...) {
+    size_t k = 0;
+    for (int i = 0; i < rows && k < stored; ++i) {
+      for (int j = 0; j < width[static_cast<size_t>(i)] && k < stored; ++j) {
+        K_mdfloat_array::set_value(staged[k++], i, j, -1, -1, -1, -1);
+      }
+    }
+    throw;
+  }
   return true;
 }
-
 // ---------------------------------------------------------------- truncated-SVD inversion
 
 namespace {
-
-// Machine epsilon of double, 2^-52.
-constexpr double kDoubleEpsilon = 2.220446049250313e-16;
 
 // Bit of KARST_debug that asks invert for its tables on standard output.
 constexpr int kDebugTables = 0x80;
@@ -488,18 +355,6 @@ double elapsed_ms(std::chrono::steady_clock::time_point t0) {
                       std::chrono::steady_clock::now() - t0)
                       .count();
   return static_cast<double>(ns) / 1e9 * 1000;
-}
-
-// largest_sv x size x epsilon rounded to two significant digits; every step
-// lands in a float, as the caller's tolerance variable is one.
-float internal_tolerance(double largest_sv, int size) {
-  float tol = static_cast<float>(largest_sv * size * kDoubleEpsilon);
-  // An all-zero matrix (or a product below the float range) has no decimal
-  // exponent to round at; its tolerance is 0.
-  if (tol == 0.0f) return 0.0f;
-  const double exp = std::floor(std::log10(std::fabs(tol)));
-  tol = static_cast<float>(std::round(tol / std::pow(10.0, exp - 1.0)) / 10);
-  return static_cast<float>(tol * std::pow(10.0, exp));
 }
 
 }  // namespace
@@ -615,8 +470,10 @@ void MDFA_ResponseMatrix::invert(MDFA_ResponseMatrix& pinvR,
     return;
   }
 
+  const double largest = gsl_vector_max(S.get());
+  const float internal = zub_internal::internal_tolerance(largest, c);
   if (*tol == -1.0f) {
-    *tol = internal_tolerance(gsl_vector_max(S.get()), c);
+    *tol = internal;
     report(name, kLevelInfo,
            "INFO: Using internal tolerance for SVD cut off: %e",
            static_cast<double>(*tol));
@@ -625,7 +482,13 @@ void MDFA_ResponseMatrix::invert(MDFA_ResponseMatrix& pinvR,
            "INFO: Using user provided SVD cut off tolerance: %e",
            static_cast<double>(*tol));
   }
-  const double t = *tol;
+  // The caller's tolerance sets the cut-off, relative to the largest
+  // singular value. The inverse's elements are in the units of the matrix,
+  // so only numerical noise is filtered out of them: what lies at or below
+  // the internal tolerance, or the caller's if that is smaller.
+  const double cutoff = largest * static_cast<double>(*tol);
+  const double noise =
+      std::min(static_cast<double>(*tol), static_cast<double>(internal));
 
   if (debug_tables()) {
     std::puts("S\n----------------------------------------");
@@ -634,15 +497,20 @@ void MDFA_ResponseMatrix::invert(MDFA_ResponseMatrix& pinvR,
     std::putchar('\n');
   }
 
-  // The diagonal of D+, in the workspace that the SVD no longer needs. The
-  // cut-off is relative to the largest singular value; a zero one, or one
-  // whose reciprocal no float holds, never enters, whatever the tolerance.
-  const double cutoff = gsl_vector_max(S.get()) * t;
+  // The diagonal of D+, in the workspace that the SVD no longer needs; it is
+  // also the table of 1/s with 0 for each value left out. A zero singular
+  // value, or one whose reciprocal no float holds, never enters, whatever
+  // the tolerance, and is counted as infinite.
   gsl_vector* dplus = work.get();
+  unsigned infs = 0;
+  int kept = 0;
   for (size_t i = 0; i < rs; ++i) {
     const double s = gsl_vector_get(S.get(), i);
-    const bool enters = s > cutoff && s != 0.0 && 1.0 / s <= FLT_MAX;
-    gsl_vector_set(dplus, i, enters ? 1.0 / s : 0.0);
+    const double o = 1.0 / s;
+    if (gsl_isinf(o) || o > FLT_MAX) ++infs;
+    const bool enters = zub_internal::enters_inverse(s, cutoff);
+    if (enters) ++kept;
+    gsl_vector_set(dplus, i, enters ? o : 0.0);
   }
 
   // D+ V^T in V's place: element (i, j) is dplus(i) V(j, i). The + 0.0 gives
@@ -665,25 +533,8 @@ void MDFA_ResponseMatrix::invert(MDFA_ResponseMatrix& pinvR,
   U.reset();
   V.reset();
 
-  // The count uses the tolerance as an absolute bound; 1/s, with the
-  // removed ones 0, goes into the workspace for the debug table.
-  gsl_vector* oos = work.get();
-  unsigned infs = 0;
-  unsigned cuto = 0;
-  for (size_t i = 0; i < rs; ++i) {
-    const double s = gsl_vector_get(S.get(), i);
-    double o = 1.0 / s;
-    // Infinite once narrowed to the inverse's floats.
-    if (gsl_isinf(o) || o > FLT_MAX) {
-      o = 0.0;
-      ++infs;
-    } else if (s < t) {
-      o = 0.0;
-      ++cuto;
-    }
-    gsl_vector_set(oos, i, o);
-  }
-  *nosv = r - static_cast<int>(cuto + infs);
+  // The count is of the singular values that entered the inverse.
+  *nosv = kept;
   if (infs != 0) {
     report(name, kLevelInfo, "INFO: Removed %d infinite values from S",
            static_cast<int>(infs));
@@ -692,7 +543,9 @@ void MDFA_ResponseMatrix::invert(MDFA_ResponseMatrix& pinvR,
 
   if (debug_tables()) {
     std::puts("1/s\n----------------------------------------");
-    for (size_t i = 0; i < rs; ++i) std::printf("%f  ", gsl_vector_get(oos, i));
+    for (size_t i = 0; i < rs; ++i) {
+      std::printf("%f  ", gsl_vector_get(dplus, i));
+    }
     std::putchar('\n');
   }
 
@@ -727,7 +580,7 @@ void MDFA_ResponseMatrix::invert(MDFA_ResponseMatrix& pinvR,
   for (size_t i = 0; i < n_rows; ++i) {
     for (size_t j = 0; j < n_cols; ++j) {
       const double v = inverse(i, j);
-      pinvR.set_value(std::fabs(v) > t ? static_cast<float>(v) : 0.0f,
+      pinvR.set_value(std::fabs(v) > noise ? static_cast<float>(v) : 0.0f,
                       static_cast<int>(i), static_cast<int>(j), -1, -1, -1, -1);
     }
   }
@@ -783,14 +636,14 @@ void MDFA_ResponseMatrix::pinv(MDFA_ResponseMatrix& pinvR, float* tolerance) {
 
   unsigned out_filter = 0;
   for (double& b : B) {
-    if (kDoubleEpsilon > std::fabs(b) && b != 0.0) {
+    if (zub_internal::kDoubleEpsilon > std::fabs(b) && b != 0.0) {
       b = 0.0;
       ++out_filter;
     }
   }
   if (out_filter != 0) {
     report(name, kLevelInfo, "removed %d values (< %.g) in inverse\n",
-           static_cast<int>(out_filter), kDoubleEpsilon);
+           static_cast<int>(out_filter), zub_internal::kDoubleEpsilon);
   }
 
   pinvR.arma_mat2MDFA(std::move(B));

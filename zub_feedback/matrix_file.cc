@@ -1,0 +1,262 @@
+#include "matrix_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <locale>
+#include <sstream>
+#include <vector>
+
+namespace zub_internal {
+
+// ---------------------------------------------------------------- reading a file
+
+namespace {
+
+// Owns an open file descriptor; -1 stands for none.
+class file_descriptor {
+ public:
+  explicit file_descriptor(int fd) : fd_(fd) {}
+  ~file_descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  file_descriptor(const file_descriptor&) = delete;
+  file_descriptor& operator=(const file_descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Opens a regular file for reading. A FIFO, a device or a directory is
+// refused before it is read: opening or reading one may block or never end.
+int open_regular_file(const char* path, struct stat& st) {
+  int fd;
+  do {
+    fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Reads up to n bytes at `offset`; fewer only at the end of the file. -1 on
+// a read error.
+long long read_at(int fd, char* p, size_t n, long long offset) {
+  size_t got = 0;
+  while (got < n) {
+    const ssize_t k =
+        ::pread(fd, p + got, n - got, static_cast<off_t>(offset + got));
+    if (k < 0 && errno == EINTR) continue;
+    if (k < 0) return -1;
+    if (k == 0) break;
+    got += static_cast<size_t>(k);
+  }
+  return static_cast<long long>(got);
+}
+
+bool same_status(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino &&
+         a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+}  // namespace
+
+file_read_result read_file_once(const char* path, std::string& bytes) {
+  struct stat before {};
+  const file_descriptor fd(open_regular_file(path, before));
+  if (fd.get() < 0) return file_read_result::cannot_read;
+
+  const long long size = before.st_size;
+  bytes.assign(static_cast<size_t>(size), '\0');
+  char extra;
+  const long long got = read_at(fd.get(), &bytes[0], bytes.size(), 0);
+  const long long more = read_at(fd.get(), &extra, 1, size);
+  if (got < 0 || more < 0) return file_read_result::cannot_read;
+  if (got != size || more != 0) return file_read_result::changed;
+
+  struct stat between {};
+  if (::fstat(fd.get(), &between) != 0) return file_read_result::cannot_read;
+  if (!same_status(before, between)) return file_read_result::changed;
+
+  // The second read compares, chunk by chunk: a rewrite in place within one
+  // tick of a coarse clock leaves the status as it was.
+  std::vector<char> chunk(64 * 1024);
+  for (long long offset = 0; offset < size;) {
+    const size_t want =
+        static_cast<size_t>(std::min<long long>(size - offset, chunk.size()));
+    const long long k = read_at(fd.get(), chunk.data(), want, offset);
+    if (k < 0) return file_read_result::cannot_read;
+    if (k != static_cast<long long>(want) ||
+        std::memcmp(chunk.data(), bytes.data() + offset, want) != 0) {
+      return file_read_result::changed;
+    }
+    offset += k;
+  }
+  const long long grown = read_at(fd.get(), &extra, 1, size);
+  if (grown < 0) return file_read_result::cannot_read;
+  struct stat after {};
+  if (::fstat(fd.get(), &after) != 0) return file_read_result::cannot_read;
+  if (grown != 0 || !same_status(before, after)) {
+    return file_read_result::changed;
+  }
+  return file_read_result::ok;
+}
+
+// ---------------------------------------------------------------- lines
+
+bool line_cursor::next(file_line& line) {
+  if (next_ == end_) return false;
+  const char* lf =
+      static_cast<const char*>(std::memchr(next_, '\n', end_ - next_));
+  line.begin = next_;
+  line.end = lf != nullptr ? lf : end_;
+  next_ = lf != nullptr ? lf + 1 : end_;
+  line.number = ++number_;
+  line.end_offset = next_ - base_;
+  return true;
+}
+
+// ---------------------------------------------------------------- values
+
+namespace {
+
+// Bytes that formatted extraction of a double may take into a number under
+// a locale with '.' and no digit grouping.
+bool number_byte(char c) {
+  return (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' ||
+         c == '+' || c == '-';
+}
+
+// Significant digits kept of a long number. A double's correct rounding
+// depends on at most 767 of them and on whether any non-zero digit follows;
+// the shortened form keeps 800 and one 1 for all that follow.
+constexpr size_t kSignificantDigits = 800;
+
+// An exponent's magnitude is saturated here: anything larger overflows or
+// underflows whatever the digits before it, as it does unsaturated.
+constexpr long long kExponentLimit = 1000000000000000LL;
+
+}  // namespace
+
+value_reader::value_reader() : in_(&buffer_) {
+  const auto& punct = std::use_facet<std::numpunct<char>>(in_.getloc());
+  plain_locale_ = punct.decimal_point() == '.' && punct.grouping().empty();
+}
+
+void value_reader::start(const file_line& line) {
+  buffer_.show(line.begin, line.end);
+  in_.clear();
+  run_end_ = line.begin;
+  stop_ = line.begin;
+}
+
+bool value_reader::next(double& val) {
+  if (in_.fail()) return false;  // an earlier value ended the line
+  in_ >> std::ws;
+  const char* p = buffer_.position();
+  stop_ = p;
+  if (p == buffer_.end()) {
+    in_.setstate(std::ios_base::failbit);
+    return false;
+  }
+  if (plain_locale_) {
+    // Within the run of number bytes measured last, the run ends where it
+    // did: each byte of a line is measured once.
+    if (run_end_ <= p) {
+      run_end_ = p;
+      while (run_end_ != buffer_.end() && number_byte(*run_end_)) ++run_end_;
+    }
+    if (run_end_ - p > kLongNumber) {
+      if (read_long_number(run_end_, val)) return true;
+      in_.setstate(std::ios_base::failbit);
+      return false;
+    }
+  }
+  return static_cast<bool>(in_ >> val);
+}
+
+// What formatted extraction takes of [position, run_end): an optional sign;
+// digits with at most one '.', at least one digit; then, after a digit, an
+// optional e or E with an optional sign and digits (none makes the number
+// fail). A second '.', a sign or an 'e' after the exponent ends it. The
+// value is that of the same decimal with its significant digits cut to
+// kSignificantDigits and a sticky 1, read by the stream itself.
+bool value_reader::read_long_number(const char* run_end, double& val) {
+  const char* q = buffer_.position();
+  bool negative = false;
+  if (*q == '+' || *q == '-') {
+    negative = *q == '-';
+    ++q;
+  }
+  // value = 0.digits x 10^e10 (x 10^exponent)
+  std::string digits;
+  bool sticky = false;
+  long long e10 = 0;
+  bool started = false;
+  bool mantissa = false;
+  bool dec = false;
+  for (; q != run_end; ++q) {
+    const char c = *q;
+    if (c >= '0' && c <= '9') {
+      mantissa = true;
+      if (!started && c == '0') {
+        if (dec) --e10;
+        continue;
+      }
+      started = true;
+      if (!dec) ++e10;
+      if (digits.size() < kSignificantDigits) {
+        digits += c;
+      } else if (c != '0') {
+        sticky = true;
+      }
+    } else if (c == '.' && !dec) {
+      dec = true;
+    } else {
+      break;
+    }
+  }
+  if (!mantissa) return false;
+  long long exponent = 0;
+  if (q != run_end && (*q == 'e' || *q == 'E')) {
+    ++q;
+    bool exponent_negative = false;
+    if (q != run_end && (*q == '+' || *q == '-')) {
+      exponent_negative = *q == '-';
+      ++q;
+    }
+    const char* first = q;
+    for (; q != run_end && *q >= '0' && *q <= '9'; ++q) {
+      exponent = std::min(exponent * 10 + (*q - '0'), kExponentLimit);
+    }
+    if (q == first) return false;
+    if (exponent_negative) exponent = -exponent;
+  }
+
+  std::string shortened = negative ? "-" : "";
+  if (digits.empty()) {
+    shortened += '0';
+  } else {
+    shortened += "0." + digits;
+    if (sticky) shortened += '1';
+    shortened += 'e' + std::to_string(e10 + exponent);
+  }
+  std::istringstream s(shortened);
+  s.imbue(std::locale::classic());
+  if (!(s >> val)) return false;
+  buffer_.move_to(q);
+  return true;
+}
+
+}  // namespace zub_internal
