@@ -1,11 +1,18 @@
 // Loading a response matrix from its text file: shape checks, placement,
 // messages, and files that must not be read at all.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <limits>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "log_capture.h"
@@ -295,6 +302,86 @@ TEST_F(LoadFile, EnormousInnerLineFillsItsRowOnly) {
   EXPECT_EQ(at(m, 1, 0), 0.0f);
   EXPECT_EQ(at(m, 1, 1), 1.0f);
   EXPECT_EQ(at(m, 2, 1), 4.0f);
+}
+
+// ---------------------------------------------------------------- a file
+// rewritten while it is loaded
+
+// Another thread rewrites the file in place, over and over with pauses of 0
+// to 90 ms, between two versions of the same shape: every element 1.5, or
+// every element 2.5. A
+// load that succeeds must hold one of them whole; one that fails must leave
+// the matrix as it was. Two writers: truncate and write (as cp does), and
+// write over the bytes in place.
+TEST_F(LoadFile, FileRewrittenWhileLoadingLoadsWholeOrNotAtAll) {
+  const int rows = 200;
+  const int cols = 100;
+  const auto version = [&](const char* v) {
+    std::string text;
+    for (int k = 0; k < rows * cols; ++k) {
+      text += v;
+      text += k % cols == cols - 1 ? '\n' : ' ';
+    }
+    return text;
+  };
+  const std::string versions[2] = {version("1.5"), version("2.5")};
+  const size_t size = versions[0].size();
+  enum class writer { truncate, overwrite };
+
+  for (const writer how : {writer::truncate, writer::overwrite}) {
+    SCOPED_TRACE(static_cast<int>(how));
+    const std::string path = dir.write("rm.txt", versions[0]);
+    std::atomic<bool> done{false};
+    std::thread rewriter([&] {
+      const int fd = ::open(path.c_str(), O_RDWR);
+      if (fd < 0) return;
+      for (int k = 1; !done; ++k) {
+        const std::string& text = versions[k % 2];
+        if (how == writer::truncate && ::ftruncate(fd, 0) != 0) break;
+        for (size_t off = 0; off < size;) {
+          const ssize_t n = ::pwrite(fd, text.data() + off, size - off,
+                                     static_cast<off_t>(off));
+          if (n <= 0) break;
+          off += static_cast<size_t>(n);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(k * 37 % 91));
+      }
+      ::close(fd);
+    });
+
+    MDFA_ResponseMatrix m("RM", rows, cols, nullptr);
+    int loaded = 0;
+    int refused = 0;
+    int mixed = 0;
+    int changed = 0;
+    for (int k = 0; k < 60; ++k) {
+      m.init(-7.0f);
+      LogCapture log;
+      const bool ok = m.load_file(path.c_str());
+      const float first = ok ? 1.5f : -7.0f;
+      const float second = ok ? 2.5f : -7.0f;
+      int at_first = 0;
+      int at_second = 0;
+      for (int i = 0; i < rows; ++i) {
+        for (int j = 0; j < cols; ++j) {
+          at_first += at(m, i, j) == first;
+          at_second += at(m, i, j) == second;
+        }
+      }
+      const bool whole = at_first == rows * cols || at_second == rows * cols;
+      ok ? ++loaded : ++refused;
+      if (!whole) ok ? ++mixed : ++changed;
+    }
+    done = true;
+    rewriter.join();
+    std::printf("  writer %d: %d loads succeeded, %d refused\n",
+                static_cast<int>(how), loaded, refused);
+    EXPECT_EQ(mixed, 0) << "of " << loaded << " successful loads";
+    EXPECT_EQ(changed, 0) << "of " << refused << " refused loads";
+    // Without a writer the same file loads.
+    LogCapture log;
+    EXPECT_TRUE(m.load_file(path.c_str()));
+  }
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -70,6 +72,38 @@ bool same_status(const struct stat& a, const struct stat& b) {
          a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
+// Whether the file holds `bytes` now: 1 yes, 0 no, -1 a read error.
+int holds(int fd, const std::string& bytes) {
+  std::vector<char> chunk(64 * 1024);
+  const long long size = static_cast<long long>(bytes.size());
+  for (long long offset = 0; offset < size;) {
+    const size_t want =
+        static_cast<size_t>(std::min<long long>(size - offset, chunk.size()));
+    const long long k = read_at(fd, chunk.data(), want, offset);
+    if (k < 0) return -1;
+    if (k != static_cast<long long>(want) ||
+        std::memcmp(chunk.data(), bytes.data() + offset, want) != 0) {
+      return 0;
+    }
+    offset += k;
+  }
+  char extra;
+  const long long more = read_at(fd, &extra, 1, size);
+  if (more < 0) return -1;
+  return more == 0 ? 1 : 0;
+}
+
+double seconds(const struct timespec& t) {
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// A file changed this recently may be in the middle of a rewrite whose
+// writer is paused (preempted, or held back by the kernel's write-back):
+// two reads in a row then agree on a mix. Such a file is compared once more
+// after kSettle. kRecent covers time stamps as coarse as a second.
+constexpr double kRecent = 2.0;
+constexpr long kSettleNanoseconds = 50 * 1000 * 1000;
+
 }  // namespace
 
 file_read_result read_file_once(const char* path, std::string& bytes) {
@@ -89,25 +123,23 @@ file_read_result read_file_once(const char* path, std::string& bytes) {
   if (::fstat(fd.get(), &between) != 0) return file_read_result::cannot_read;
   if (!same_status(before, between)) return file_read_result::changed;
 
-  // The second read compares, chunk by chunk: a rewrite in place within one
-  // tick of a coarse clock leaves the status as it was.
-  std::vector<char> chunk(64 * 1024);
-  for (long long offset = 0; offset < size;) {
-    const size_t want =
-        static_cast<size_t>(std::min<long long>(size - offset, chunk.size()));
-    const long long k = read_at(fd.get(), chunk.data(), want, offset);
-    if (k < 0) return file_read_result::cannot_read;
-    if (k != static_cast<long long>(want) ||
-        std::memcmp(chunk.data(), bytes.data() + offset, want) != 0) {
-      return file_read_result::changed;
+  // The second read compares: a rewrite in place within one tick of a
+  // coarse clock leaves the status as it was.
+  int same = holds(fd.get(), bytes);
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  const double changed_at =
+      std::max(seconds(between.st_mtim), seconds(between.st_ctim));
+  if (same == 1 && seconds(now) - changed_at < kRecent) {
+    struct timespec settle {0, kSettleNanoseconds};
+    while (::nanosleep(&settle, &settle) != 0 && errno == EINTR) {
     }
-    offset += k;
+    same = holds(fd.get(), bytes);
   }
-  const long long grown = read_at(fd.get(), &extra, 1, size);
-  if (grown < 0) return file_read_result::cannot_read;
+  if (same < 0) return file_read_result::cannot_read;
   struct stat after {};
   if (::fstat(fd.get(), &after) != 0) return file_read_result::cannot_read;
-  if (grown != 0 || !same_status(before, after)) {
+  if (same == 0 || !same_status(before, after)) {
     return file_read_result::changed;
   }
   return file_read_result::ok;

@@ -1,0 +1,119 @@
+// How a line of a matrix file reads: the values of a data line are those
+// that formatted extraction of a double reads, also where a number is too
+// long for the stream to be given whole.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "matrix_file.h"
+
+namespace {
+
+using zub_internal::file_line;
+using zub_internal::line_cursor;
+using zub_internal::value_reader;
+
+struct reading {
+  std::vector<double> values;
+  size_t stop = 0;  // offset of the first thing that is not a number
+};
+
+reading read_line(const std::string& text) {
+  line_cursor lines(text);
+  file_line line;
+  reading r;
+  if (!lines.next(line)) return r;
+  value_reader values;
+  values.start(line);
+  double val;
+  while (values.next(val)) r.values.push_back(val);
+  r.stop = static_cast<size_t>(values.stop() - line.begin);
+  return r;
+}
+
+// What a stream reads from the same line: the reference.
+std::vector<double> stream_values(const std::string& line) {
+  std::istringstream s(line);
+  std::vector<double> out;
+  double val;
+  while (s >> val) out.push_back(val);
+  return out;
+}
+
+void expect_same_doubles(const std::vector<double>& got,
+                         const std::vector<double>& want) {
+  ASSERT_EQ(got.size(), want.size());
+  for (size_t k = 0; k < got.size(); ++k) {
+    EXPECT_EQ(std::memcmp(&got[k], &want[k], sizeof(double)), 0)
+        << "value " << k << ": " << got[k] << " vs " << want[k];
+  }
+}
+
+// Numbers longer than the reader hands to the stream whole, each followed by
+// more text, against the stream reading the whole line. The midpoint between
+// 1 and the next double decides by its digits far beyond the cut: followed
+// by zeros it rounds to even (1), followed by a 1 it rounds up.
+TEST(ValueReader, LongNumbersReadAsTheStreamReadsThem) {
+  const std::string zeros(2000, '0');
+  const std::string midpoint = "1.00000000000000011102230246251565404236316680908203125";
+  const std::vector<std::string> lines = {
+      midpoint + zeros + " 7",
+      midpoint + zeros + "1 7",
+      "-" + midpoint + zeros + "1e-3 7",
+      "1" + zeros + " 7",                       // beyond double range: none
+      "0." + zeros + "15 7",                    // below it: 0
+      "-0" + zeros + " 7",                      // a negative zero
+      std::string(1500, '3') + "e-1490 7",
+      std::string(1500, '3') + "." + std::string(1500, '3') + "e-1500 7",
+      "1e" + zeros + "5 7",                     // a long exponent
+      "1e-" + zeros + "400 7",
+      "1e+" + std::string(2000, '-'),           // exponent without digits
+      "+." + std::string(2000, '5') + " 7",
+      "." + std::string(2000, '-'),             // no digit at all
+      "1" + zeros + "e-2000e5 7",               // a second e ends the number
+      "1.5" + std::string(1200, '.') + "5 7",   // a second point ends it
+      [] {                                      // many short numbers in a run
+        std::string s = "1.5";
+        for (int k = 0; k < 700; ++k) s += ".5";
+        return s;
+      }(),
+      "1" + zeros + "-2 7",                     // a sign ends the mantissa
+  };
+  for (const std::string& line : lines) {
+    SCOPED_TRACE(line.substr(0, 60));
+    expect_same_doubles(read_line(line).values, stream_values(line));
+  }
+  // The shortcut is taken only beyond kLongNumber characters; just below
+  // it the stream reads the number itself, and agrees.
+  const std::string near(value_reader::kLongNumber - 2, '9');
+  expect_same_doubles(read_line("1." + near + " 2").values,
+                      stream_values("1." + near + " 2"));
+}
+
+TEST(ValueReader, StopsAtTheFirstThingThatIsNotANumber) {
+  EXPECT_EQ(read_line("1 2 # note").stop, 4u);
+  EXPECT_EQ(read_line("1 2  \r").stop, 6u);  // blanks to the end: the end
+  EXPECT_EQ(read_line("1,2").stop, 1u);
+  EXPECT_EQ(read_line(" nan 1").stop, 1u);
+  EXPECT_EQ(read_line("1 1e400 2").stop, 2u);  // where the number began
+}
+
+TEST(LineCursor, NumbersLinesAndCountsBytesToTheirEnds) {
+  const std::string text = "# c\n1 2\n\n3";
+  line_cursor lines(text);
+  file_line line;
+  std::vector<std::string> seen;
+  std::vector<long long> ends;
+  while (lines.next(line)) {
+    seen.push_back(std::to_string(line.number) + (line.is_comment() ? "c:" : ":") +
+                   std::string(line.begin, line.end));
+    ends.push_back(line.end_offset);
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"1c:# c", "2:1 2", "3:", "4:3"}));
+  EXPECT_EQ(ends, (std::vector<long long>{4, 8, 9, 10}));
+}
+
+}  // namespace
