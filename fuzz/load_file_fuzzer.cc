@@ -5,7 +5,7 @@
 // line-by-line reading of the same bytes: a false result leaves the matrix
 // bit for bit as it was, a true one stores exactly the values addressed
 // inside the matrix and nothing else.
-#include <fuzzer/FuzzedDataProvider.h>
+#include "data_provider.h"
 #include <unistd.h>
 
 #include <cstdint>
@@ -92,7 +92,7 @@ std::string message(const char* format, Args... args) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   static const ScratchFile scratch;
-  FuzzedDataProvider in(data, size);
+  zub_fuzz::data_provider in(data, size);
   const int rows = in.ConsumeIntegralInRange<int>(0, 17) - 1;
   const int cols = in.ConsumeIntegralInRange<int>(0, 17) - 1;
   const std::string text = in.ConsumeRemainingBytesAsString();

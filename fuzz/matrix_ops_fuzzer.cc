@@ -9,7 +9,7 @@
 // Products are checked against a double-precision reference; for them a
 // non-finite operand or a product beyond the float range may give
 // non-finite elements.
-#include <fuzzer/FuzzedDataProvider.h>
+#include "data_provider.h"
 
 #include <cfloat>
 #include <cstdint>
@@ -41,7 +41,7 @@ constexpr float kSpecialTolerances[] = {
     -kNaN, kInf, -kInf, 1e-6f,      1e-3f,   0.5f,
     1.0f,  2.0f, 1e30f, kDenormMin, FLT_MAX, FLT_EPSILON};
 
-float element(FuzzedDataProvider& in) {
+float element(zub_fuzz::data_provider& in) {
   switch (in.ConsumeIntegralInRange(0, 3)) {
     case 0:
       return in.PickValueInArray(kSpecialElements);
@@ -54,7 +54,7 @@ float element(FuzzedDataProvider& in) {
   }
 }
 
-float tolerance(FuzzedDataProvider& in) {
+float tolerance(zub_fuzz::data_provider& in) {
   switch (in.ConsumeIntegralInRange(0, 2)) {
     case 0:
       return in.PickValueInArray(kSpecialTolerances);
@@ -65,16 +65,16 @@ float tolerance(FuzzedDataProvider& in) {
   }
 }
 
-int dim(FuzzedDataProvider& in) { return in.ConsumeIntegralInRange(0, 8); }
+int dim(zub_fuzz::data_provider& in) { return in.ConsumeIntegralInRange(0, 8); }
 
-void fill(FuzzedDataProvider& in, GuardedMatrix& g) {
+void fill(zub_fuzz::data_provider& in, GuardedMatrix& g) {
   for (int i = 0; i < g.rows(); ++i) {
     for (int j = 0; j < g.cols(); ++j) g.set(i, j, element(in));
   }
 }
 
 // Mostly the shape an operation wants, sometimes any other.
-void pick_shape(FuzzedDataProvider& in, int want_rows, int want_cols, int& rows,
+void pick_shape(zub_fuzz::data_provider& in, int want_rows, int want_cols, int& rows,
                 int& cols) {
   if (in.ConsumeIntegralInRange(0, 3) != 0) {
     rows = want_rows;
@@ -91,7 +91,7 @@ bool same_value(float a, float b) {
 
 // ---------------------------------------------------------------- inversions
 
-void fuzz_invert(FuzzedDataProvider& in) {
+void fuzz_invert(zub_fuzz::data_provider& in) {
   const int m = dim(in);
   const int n = dim(in);
   GuardedMatrix a("A", m, n);
@@ -169,7 +169,7 @@ void fuzz_invert(FuzzedDataProvider& in) {
                  log.last().message.c_str());
 }
 
-void fuzz_pinv(FuzzedDataProvider& in) {
+void fuzz_pinv(zub_fuzz::data_provider& in) {
   const int m = dim(in);
   const int n = dim(in);
   GuardedMatrix a("A", m, n);
@@ -215,7 +215,7 @@ void fuzz_pinv(FuzzedDataProvider& in) {
 // Which object receives the result: a matrix of its own or an operand.
 enum class Target { kOwn, kThis, kOperand };
 
-Target pick_target(FuzzedDataProvider& in) {
+Target pick_target(zub_fuzz::data_provider& in) {
   switch (in.ConsumeIntegralInRange(0, 5)) {
     case 0:
       return Target::kThis;
@@ -226,7 +226,7 @@ Target pick_target(FuzzedDataProvider& in) {
   }
 }
 
-void fuzz_multiply(FuzzedDataProvider& in) {
+void fuzz_multiply(zub_fuzz::data_provider& in) {
   const int m = dim(in);
   const int k = dim(in);
   int ar, ac;
@@ -307,7 +307,7 @@ void fuzz_multiply(FuzzedDataProvider& in) {
   }
 }
 
-void fuzz_entrywise_product(FuzzedDataProvider& in) {
+void fuzz_entrywise_product(zub_fuzz::data_provider& in) {
   const int m = dim(in);
   const int n = dim(in);
   int ar, ac, br, bc;
@@ -358,7 +358,7 @@ void fuzz_entrywise_product(FuzzedDataProvider& in) {
   }
 }
 
-void fuzz_transpose(FuzzedDataProvider& in) {
+void fuzz_transpose(zub_fuzz::data_provider& in) {
   const int m = dim(in);
   const int n = dim(in);
   GuardedMatrix x("X", m, n);
@@ -411,7 +411,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
-  FuzzedDataProvider in(data, size);
+  zub_fuzz::data_provider in(data, size);
   switch (in.ConsumeIntegralInRange(0, 4)) {
     case 0:
       fuzz_invert(in);

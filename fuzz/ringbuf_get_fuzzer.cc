@@ -3,7 +3,7 @@
 // codes and payloads, into reply containers that are fresh, already hold
 // records or numbers, or are the request itself. Every reply and, after
 // every step, the whole buffer are compared with a model of the entries.
-#include <fuzzer/FuzzedDataProvider.h>
+#include "data_provider.h"
 
 #include <climits>
 #include <cstdint>
@@ -26,7 +26,7 @@ constexpr int kCodes[] = {0,   1,   2,   3,   4,   6,   25,      26,     27,
                           28,  29,  100, 103, 105, 109, 110,     111,    113,
                           114, 116, 117, 118, 119, -1,  INT_MIN, INT_MAX};
 
-double number(FuzzedDataProvider& in) {
+double number(zub_fuzz::data_provider& in) {
   static constexpr double kSpecial[] = {
       0.0,
       -0.0,
@@ -59,12 +59,12 @@ double number(FuzzedDataProvider& in) {
   }
 }
 
-int type_code(FuzzedDataProvider& in) {
+int type_code(zub_fuzz::data_provider& in) {
   return in.ConsumeBool() ? in.PickValueInArray(kCodes)
                           : in.ConsumeIntegral<int>();
 }
 
-void fill_request(FuzzedDataProvider& in, EqData& sd) {
+void fill_request(zub_fuzz::data_provider& in, EqData& sd) {
   switch (in.ConsumeIntegralInRange(0, 6)) {
     case 0:
       sd.clear();
@@ -144,7 +144,7 @@ class ScopedClock {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
-  FuzzedDataProvider in(data, size);
+  zub_fuzz::data_provider in(data, size);
   ScopedClock clock;
   const int capacity = in.ConsumeIntegralInRange(-2, 12);
   EqFct loc;
