@@ -1,8 +1,8 @@
 // What the command-line programs on zub_feedback (rmtool, the feedback demo)
-// share: their exit statuses and failures, printf-like formatting, a sink
-// that shows the library's log messages for the program's lifetime, and the
-// capture of what the library writes to std::cout. Header-only: each program
-// is a single source file.
+// share: their version, exit statuses and failures, printf-like formatting,
+// warnings, a sink that shows the library's log messages for the program's
+// lifetime, and the capture of what the library writes to std::cout.
+// Header-only: each program is a single source file.
 #ifndef ZUB_TOOLS_CLI_SUPPORT_H
 #define ZUB_TOOLS_CLI_SUPPORT_H
 
@@ -15,7 +15,19 @@
 
 #include "karst_runtime.h"
 
+// The project's version, given by the build.
+#ifndef ZUB_FEEDBACK_TOOL_VERSION
+#error "ZUB_FEEDBACK_TOOL_VERSION must be defined by the build"
+#endif
+
 namespace zub_cli {
+
+constexpr const char* kVersion = ZUB_FEEDBACK_TOOL_VERSION;
+
+// The line that --version prints.
+inline void print_version(const char* program) {
+  std::printf("%s (zub_feedback) %s\n", program, kVersion);
+}
 
 constexpr unsigned kLevelError = 0x80000000u;
 constexpr int kExitRefused = 1;
@@ -47,6 +59,12 @@ inline std::string format(const char* fmt, ...) {
   std::vsnprintf(buf, sizeof buf, fmt, args);
   va_end(args);
   return buf;
+}
+
+// A warning on standard error, after what the program printed so far.
+inline void warn(const char* program, const std::string& text) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "%s: warning: %s\n", program, text.c_str());
 }
 
 // How a program shows the library's messages.

@@ -1,14 +1,15 @@
 // rmtool: looks at a response-matrix file before a feedback server uses it.
 //
-//   rmtool info FILE                               shape, values, warnings
-//   rmtool svd FILE [--tol T]                      singular values, cut-off
-//   rmtool invert FILE [--tol T] [--pinv] -o OUT   the inverse, as a file
-//   rmtool apply INVERSE DEVIATIONS                actuator settings
+//   rmtool info FILE                               shape, values, bad lines
+//   rmtool svd FILE [--tol T] [exclusions]         singular values, cut-off
+//   rmtool invert FILE [--tol T] [--pinv] [exclusions] -o OUT
+//                                                  the inverse, as a file
+//   rmtool apply INVERSE DEVIATIONS                corrector settings
 //
-// Every computation is the library's: the files are read with load_file,
-// inverted with invert or pinv and applied with multiply, exactly as a server
-// would do it. The tool itself only measures a file's shape (the loader
-// needs it given) and formats the results.
+// Every computation is the library's: a file is measured by the code that
+// load_file runs, read with load_file, inverted with invert or pinv and
+// applied with multiply, exactly as a server would do it; the count of kept
+// singular values is invert's. The tool formats the results and warns.
 //
 // Exit status: 0 done, 1 a file or its content was refused, 2 bad usage.
 #include <sys/stat.h>
@@ -23,12 +24,13 @@
 #include <fstream>
 #include <memory>
 #include <new>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "cli_support.h"
+#include "inversion_support.h"
+#include "matrix_file.h"
 #include "zub_feedback.h"
 
 namespace {
@@ -63,72 +65,192 @@ constexpr zub_cli::log_style kLogStyle{"rmtool", show_detail, false};
 
 // ---------------------------------------- measuring a file
 
-// One data line as the loader sees it.
-struct data_line {
-  long long file_line;  // 1-based line number in the file
-  long long values;     // numbers read before the first thing that is none
-  std::string stop;     // that thing, when it is not the end of the line
+// A word of a line as it may be shown: bytes that are not printable as
+// \xNN, cut after 20 characters.
+std::string shown_word(const char* p, const char* end) {
+  std::string out;
+  for (int n = 0; p != end && *p != ' ' && *p != '\t' && *p != '\r'; ++p) {
+    if (++n > 20) {
+      out += "...";
+      break;
+    }
+    const unsigned char c = static_cast<unsigned char>(*p);
+    out += c < 0x20 || c >= 0x7f ? format("\\x%02X", c) : std::string(1, *p);
+  }
+  return out;
+}
+
+// A data line that does not load as what it shows.
+struct line_problem {
+  long long file_line;  // from 1
+  std::string text;
 };
 
 struct measured_file {
-  long long rows = 0;  // data lines
-  long long cols = 0;  // values on the last data line
-  std::vector<data_line> lines;
+  long long rows = 0;  // as load_file measures them
+  long long cols = 0;
+  long long last_line = 0;  // file line of the last data line
+  std::string last_stop;    // where its values ended, if at no comment
+  std::vector<line_problem> problems;
 };
 
-// Measures a file as load_file does: every line not starting with '#' is a
-// data line (an empty one too), each value is what formatted extraction of a
-// double reads, and the last data line's count is the number of columns.
-measured_file measure(const std::string& path) {
+[[noreturn]] void refuse_unreadable(const std::string& path) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) {
     refuse(format("cannot read %s: %s", path.c_str(), std::strerror(errno)));
   }
-  // A FIFO would block and a device might never end.
   if (!S_ISREG(st.st_mode)) {
     refuse(format("%s is not a regular file", path.c_str()));
   }
-  std::ifstream in(path);
-  if (!in) {
+  std::ifstream probe(path);
+  if (!probe) {
     refuse(format("cannot read %s: %s", path.c_str(), std::strerror(errno)));
   }
+  refuse(format("cannot read %s: read error", path.c_str()));
+}
+
+// Reads a file as load_file does (one consistent copy, the same lines and
+// values, the same shape) and finds each data line from which the matrix
+// would not get what the line shows: values that end at anything but a
+// comment or the line's end, a line above the last with fewer or more
+// values than the last one, a byte-order mark.
+measured_file measure(const std::string& path) {
+  std::string bytes;
+  switch (zub_internal::read_file_once(path.c_str(), bytes)) {
+    case zub_internal::file_read_result::ok:
+      break;
+    case zub_internal::file_read_result::cannot_read:
+      refuse_unreadable(path);
+    case zub_internal::file_read_result::changed:
+      refuse(format("%s changed while it was read; try again", path.c_str()));
+  }
+  const zub_internal::text_shape shape = zub_internal::measure_text(bytes);
   measured_file m;
-  std::string line;
-  long long number = 0;
-  while (std::getline(in, line)) {
-    ++number;
-    if (!line.empty() && line[0] == '#') continue;
-    std::istringstream s(line);
-    data_line d{number, 0, ""};
+  m.rows = shape.rows;
+  m.cols = shape.cols;
+
+  static const char kBom[] = "\xEF\xBB\xBF";
+  zub_internal::value_reader values;
+  zub_internal::file_line line;
+  long long row = -1;
+  for (zub_internal::line_cursor lines(bytes); lines.next(line);) {
+    if (line.is_comment()) continue;
+    ++row;
+    const bool last = row == m.rows - 1;
+    values.start(line);
+    long long n = 0;
     double val;
-    std::streampos at = s.tellg();
-    while (s >> val) {
-      ++d.values;
-      at = s.tellg();
+    while (values.next(val)) ++n;
+    const char* const stop = values.stop();
+    std::vector<std::string> parts;
+    if (line.number == 1 && line.end - line.begin >= 3 &&
+        std::memcmp(line.begin, kBom, 3) == 0) {
+      parts.push_back(
+          "it starts with a byte-order mark (bytes EF BB BF), which the "
+          "loader reads as text: this line is a data line whose values end "
+          "at once");
+    } else if (stop != line.end && *stop != '#') {
+      // The word in which the values end, from its start: in "5o" the
+      // loader reads 5 and ends at the o.
+      const char* word_start = stop;
+      while (word_start != line.begin && word_start[-1] != ' ' &&
+             word_start[-1] != '\t') {
+        --word_start;
+      }
+      const std::string word = shown_word(stop, line.end);
+      const std::string where =
+          word_start == stop
+              ? "'" + word + "'"
+              : "'" + word + "' in '" + shown_word(word_start, line.end) + "'";
+      parts.push_back(format("the values end at %s after %lld value%s",
+                             where.c_str(), n, n == 1 ? "" : "s"));
+      if (last) m.last_stop = word;
     }
-    // The word at which extraction stopped (a number too large for a double
-    // is consumed before it fails, so go back to where it began).
-    s.clear();
-    s.seekg(at);
-    s >> d.stop;
-    if (d.stop.size() > 20) d.stop = d.stop.substr(0, 20) + "...";
-    m.lines.push_back(std::move(d));
+    if (last) {
+      m.last_line = line.number;
+      if (!parts.empty() && n > 0) {
+        parts.push_back(format(
+            "as the last data line it sets the number of columns to %lld", n));
+      }
+    } else if (m.cols == 0) {
+      // No matrix: the last data line has no values, which check_shape says.
+    } else if (n < m.cols) {
+      const std::string rest =
+          n + 1 == m.cols
+              ? format("column %lld of row %lld keeps its former value", n, row)
+              : format(
+                    "columns %lld ... %lld of row %lld keep their former "
+                    "values",
+                    n, m.cols - 1, row);
+      parts.push_back(parts.empty()
+                          ? format("%lld value%s where the last data line "
+                                   "has %lld: ",
+                                   n, n == 1 ? "" : "s", m.cols) +
+                                rest
+                          : rest);
+    } else if (n > m.cols) {
+      parts.push_back(format(
+          "%lld values where the last data line has %lld: the loader drops "
+          "the rest",
+          n, m.cols));
+    }
+    if (parts.empty()) continue;
+    std::string text = format("line %lld (row %lld): ", line.number, row);
+    for (size_t k = 0; k < parts.size(); ++k) {
+      text += (k == 0 ? "" : "; ") + parts[k];
+    }
+    m.problems.push_back({line.number, text});
   }
-  if (in.bad()) {
-    refuse(format("cannot read %s: read error", path.c_str()));
-  }
-  m.rows = static_cast<long long>(m.lines.size());
-  m.cols = m.lines.empty() ? 0 : m.lines.back().values;
   return m;
+}
+
+// Line numbers as ranges: 3, 5-9, 12.
+std::string line_ranges(const std::vector<line_problem>& p, size_t from) {
+  std::string out;
+  for (size_t k = from; k < p.size();) {
+    size_t e = k;
+    while (e + 1 < p.size() && p[e + 1].file_line == p[e].file_line + 1) ++e;
+    out += (out.empty() ? "" : ", ") + std::to_string(p[k].file_line);
+    if (e > k) out += "-" + std::to_string(p[e].file_line);
+    k = e + 1;
+  }
+  return out;
+}
+
+// The offending lines, each named: the first ones in full, the others by
+// their numbers.
+void print_problems(FILE* to, const measured_file& m) {
+  if (m.problems.empty()) return;
+  const size_t n = m.problems.size();
+  std::fprintf(to,
+               "offending %zu line%s: the matrix would hold elements that do "
+               "not come from the file\n"
+               "          (line numbers count from 1, rows and columns from "
+               "0)\n",
+               n, n == 1 ? "" : "s");
+  constexpr size_t kShown = 20;
+  for (size_t k = 0; k < n && k < kShown; ++k) {
+    std::fprintf(to, "  %s\n", m.problems[k].text.c_str());
+  }
+  if (n > kShown) {
+    std::fprintf(to, "  ... and %zu more: lines %s\n", n - kShown,
+                 line_ranges(m.problems, kShown).c_str());
+  }
+}
+
+[[noreturn]] void refuse_offending(const std::string& path,
+                                   const measured_file& m) {
+  refuse(format(
+      "%s would load with elements that do not come from it "
+      "(%zu offending line%s)",
+      path.c_str(), m.problems.size(), m.problems.size() == 1 ? "" : "s"));
 }
 
 // The measured shape, refused when the library could not hold it.
 void check_shape(const std::string& path, const measured_file& m) {
   if (m.rows == 0 || m.cols == 0) {
     std::string why;
-    if (m.rows > 0 && !m.lines.back().stop.empty()) {
-      why = " (it starts with '" + m.lines.back().stop + "')";
-    }
+    if (!m.last_stop.empty()) why = " (it starts with '" + m.last_stop + "')";
     refuse(
         format("%s holds no matrix: %lld data lines, %lld values on the "
                "last one%s",
@@ -163,9 +285,27 @@ loaded_matrix load(EqFct& loc, const std::string& path, measured_file shape,
   return out;
 }
 
-loaded_matrix load(EqFct& loc, const std::string& path,
-                   const library_log& log) {
-  return load(loc, path, measure(path), log);
+// A file that must load as it reads: every offending line is named on
+// standard error, and the file refused.
+loaded_matrix load_checked(EqFct& loc, const std::string& path,
+                           const library_log& log) {
+  measured_file m = measure(path);
+  if (!m.problems.empty()) {
+    print_problems(stderr, m);
+    refuse_offending(path, m);
+  }
+  return load(loc, path, std::move(m), log);
+}
+
+// The first element that is not a finite number, as "(i, j) = v", or "".
+std::string first_non_finite(const MDFA_ResponseMatrix& m) {
+  for (int i = 0; i < m.rows; ++i) {
+    for (int j = 0; j < m.cols; ++j) {
+      const float v = m.value(i, j, -1, -1, -1, -1);
+      if (!std::isfinite(v)) return format("(%d, %d) = %g", i, j, v);
+    }
+  }
+  return "";
 }
 
 // ---------------------------------------- arguments
@@ -176,8 +316,11 @@ struct arguments {
   float tol = -1.0f;
   bool pinv = false;
   std::string out;
+  std::vector<long long> exclude_monitors;
+  std::vector<long long> exclude_correctors;
   bool verbose = false;
   bool help = false;
+  bool version = false;
 };
 
 float parse_tolerance(const std::string& text) {
@@ -191,6 +334,41 @@ float parse_tolerance(const std::string& text) {
         text + "'");
   }
   return static_cast<float>(v);
+}
+
+// A list of indices from 0: "3", "3,7", "10-12", "3,10-12".
+std::vector<long long> parse_index_list(const std::string& option,
+                                        const std::string& text) {
+  std::vector<long long> out;
+  auto bad = [&]() {
+    bad_usage(option +
+              " wants indices from 0 separated by commas, a-b for a range, "
+              "not '" +
+              text + "'");
+  };
+  auto number = [&](const std::string& t) {
+    if (t.empty() || t.size() > 9 ||
+        t.find_first_not_of("0123456789") != std::string::npos) {
+      bad();
+    }
+    return std::stoll(t);
+  };
+  if (text.empty()) bad();
+  size_t at = 0;
+  while (at <= text.size()) {
+    const size_t comma = std::min(text.find(',', at), text.size());
+    const std::string item = text.substr(at, comma - at);
+    const size_t dash = item.find('-');
+    const long long a = number(item.substr(0, dash));
+    const long long b =
+        dash == std::string::npos ? a : number(item.substr(dash + 1));
+    if (b < a || b - a > kMaxElements) bad();
+    for (long long k = a; k <= b; ++k) out.push_back(k);
+    at = comma + 1;
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
 }
 
 arguments parse(int argc, char** argv, int first) {
@@ -217,6 +395,8 @@ arguments parse(int argc, char** argv, int first) {
     };
     if (arg == "--help" || arg == "-h") {
       a.help = flag();
+    } else if (arg == "--version") {
+      a.version = flag();
     } else if (arg == "--verbose" || arg == "-v") {
       a.verbose = flag();
     } else if (arg == "--tol") {
@@ -224,6 +404,13 @@ arguments parse(int argc, char** argv, int first) {
       a.tol_given = true;
     } else if (arg == "--pinv") {
       a.pinv = flag();
+    } else if (arg == "--exclude-monitors") {
+      const std::vector<long long> l = parse_index_list(arg, value());
+      a.exclude_monitors.insert(a.exclude_monitors.end(), l.begin(), l.end());
+    } else if (arg == "--exclude-correctors") {
+      const std::vector<long long> l = parse_index_list(arg, value());
+      a.exclude_correctors.insert(a.exclude_correctors.end(), l.begin(),
+                                  l.end());
     } else if (arg == "-o" || arg == "--output") {
       a.out = value();
       if (a.out.empty()) bad_usage(arg + " needs a file name");
@@ -239,25 +426,31 @@ arguments parse(int argc, char** argv, int first) {
 const char kUsage[] =
     "usage: rmtool COMMAND ARGUMENTS [--verbose]\n"
     "Checks a response-matrix file (one line of numbers per monitor, one\n"
-    "number per actuator, '#' first on a line for a comment) with the\n"
+    "number per corrector, '#' first on a line for a comment) with the\n"
     "zub_feedback library, the way a feedback server reads and uses it.\n"
+    "Line numbers count from 1; monitors, correctors, rows, columns and\n"
+    "singular values from 0.\n"
     "\n"
     "  rmtool info FILE\n"
     "      Shape as the loader measures it (data lines = monitors, values on\n"
-    "      the last data line = actuators), value range, non-finite values,\n"
-    "      zero rows and columns, and lines that the loader reads differently\n"
-    "      from what they may look like. Exits 1 when a value is not finite:\n"
-    "      the inversion refuses such a matrix.\n"
-    "  rmtool svd FILE [--tol T]\n"
+    "      the last data line = correctors), value range, non-finite values,\n"
+    "      zero rows and columns. Names every line from which the matrix\n"
+    "      would not get what the line shows (a value the loader does not\n"
+    "      read, such as nan, inf, a typo or a comma; a line with fewer or\n"
+    "      more values than the last; a byte-order mark) and then exits 1,\n"
+    "      as it does for a value that is not finite.\n"
+    "  rmtool svd FILE [--tol T] [EXCLUSIONS]\n"
     "      All singular values, which of them the inverse keeps, the\n"
     "      tolerance used and the condition number.\n"
-    "  rmtool invert FILE [--tol T] [--pinv] -o OUT\n"
-    "      Writes the inverse (actuators x monitors) to OUT in the same text\n"
+    "  rmtool invert FILE [--tol T] [--pinv] [EXCLUSIONS] -o OUT\n"
+    "      Writes the inverse (correctors x monitors) to OUT in the same text\n"
     "      format, so that load_file reads it back.\n"
     "  rmtool apply INVERSE DEVIATIONS\n"
-    "      Prints INVERSE x DEVIATIONS: the actuator settings for a column of\n"
+    "      Prints INVERSE x DEVIATIONS: the corrector settings for a column "
+    "of\n"
     "      monitor deviations (one number per line, or all on one line), one\n"
     "      per line. Negate them to cancel the deviations.\n"
+    "  svd, invert and apply refuse a file with an offending line.\n"
     "\n"
     "Options:\n"
     "  --tol T    truncated SVD: -1 (default) derives the tolerance from the\n"
@@ -266,12 +459,21 @@ const char kUsage[] =
     "             first (default 0, none).\n"
     "  --pinv     invert with the Moore-Penrose pseudo-inverse (Armadillo)\n"
     "             instead of the truncated SVD.\n"
+    "  --exclude-monitors LIST, --exclude-correctors LIST\n"
+    "             leave these monitors (rows) or correctors (columns) out of\n"
+    "             the truncated SVD: their rows or columns are set to 0, and\n"
+    "             the inverse gets zeros in their places. LIST: indices from\n"
+    "             0, separated by commas, a-b for a range (3,7,10-12).\n"
     "  -o OUT     output file of invert (also --output OUT).\n"
     "  --verbose  also show the library's information and timing messages\n"
     "             (its error messages are always shown).\n"
+    "  --version  the version of rmtool and of the library.\n"
     "  --help     this text.\n"
     "Options take their value as the next argument or after '='.\n"
     "\n"
+    "Warnings go to standard error and leave the exit status 0: a kept\n"
+    "singular value at the float rounding level of the matrix, an inverse\n"
+    "from which invert's element filter removed kept modes.\n"
     "Exit status: 0 done, 1 a file or its content refused, 2 bad usage.\n";
 
 void expect_positional(const arguments& a, size_t n, const char* command,
@@ -283,42 +485,12 @@ void expect_positional(const arguments& a, size_t n, const char* command,
 
 // ---------------------------------------- info
 
-void print_warnings(const measured_file& m) {
-  std::vector<std::string> notes;
-  for (size_t r = 0; r < m.lines.size(); ++r) {
-    const data_line& d = m.lines[r];
-    if (!d.stop.empty()) {
-      notes.push_back(format(
-          "line %lld (row %zu): values end at '%s' after "
-          "%lld number%s; the rest of the line is ignored",
-          d.file_line, r, d.stop.c_str(), d.values, d.values == 1 ? "" : "s"));
-    }
-    if (r + 1 < m.lines.size() && d.values != m.cols) {
-      notes.push_back(format(
-          "line %lld (row %zu): %lld values where the last data line has "
-          "%lld; %s",
-          d.file_line, r, d.values, m.cols,
-          d.values < m.cols ? "the rest of its row keeps its former values"
-                            : "the values beyond the last column are dropped"));
-    }
-  }
-  if (!m.lines.empty() && m.lines.back().values == 0) {
-    notes.push_back(
-        format("line %lld, the last data line, has no values "
-               "(an empty line at the end counts as a row)",
-               m.lines.back().file_line));
-  }
-  constexpr size_t kShown = 10;
-  for (size_t k = 0; k < notes.size() && k < kShown; ++k) {
-    std::printf("warning   %s\n", notes[k].c_str());
-  }
-  if (notes.size() > kShown) {
-    std::printf("warning   ... and %zu more\n", notes.size() - kShown);
-  }
-}
-
 int run_info(const arguments& a, const library_log& log) {
   expect_positional(a, 1, "info", "one FILE");
+  if (a.pinv || a.tol_given || !a.exclude_monitors.empty() ||
+      !a.exclude_correctors.empty()) {
+    bad_usage("info takes no options but --verbose");
+  }
   const std::string& path = a.positional[0];
   EqFct loc("RMTOOL");
   measured_file shape = measure(path);
@@ -326,8 +498,14 @@ int run_info(const arguments& a, const library_log& log) {
   std::printf(
       "shape     %lld x %lld (data lines x values on the last data line)\n",
       shape.rows, shape.cols);
-  print_warnings(shape);
-  const loaded_matrix lm = load(loc, path, std::move(shape), log);
+  print_problems(stdout, shape);
+  if (shape.rows > 0 && shape.cols == 0 && shape.last_stop.empty()) {
+    std::printf(
+        "          line %lld, the last data line, has no values "
+        "(an empty line at the end counts as a row)\n",
+        shape.last_line);
+  }
+  const loaded_matrix lm = load(loc, path, shape, log);
   const MDFA_ResponseMatrix& R = *lm.matrix;
 
   double lo = INFINITY, hi = -INFINITY;
@@ -387,38 +565,100 @@ int run_info(const arguments& a, const library_log& log) {
   std::printf("zero rows    %lld%s%s\n", zr.first,
               zr.first ? ": monitors " : "", zr.second.c_str());
   std::printf("zero columns %lld%s%s\n", zc.first,
-              zc.first ? ": actuators " : "", zc.second.c_str());
-  return non_finite_count == 0 ? 0 : kExitRefused;
+              zc.first ? ": correctors " : "", zc.second.c_str());
+  if (!shape.problems.empty()) refuse_offending(path, shape);
+  if (non_finite_count != 0) {
+    refuse(
+        format("%s holds %lld value%s that %s not finite: invert refuses "
+               "such a matrix",
+               path.c_str(), non_finite_count, non_finite_count == 1 ? "" : "s",
+               non_finite_count == 1 ? "is" : "are"));
+  }
+  return 0;
 }
 
 // ---------------------------------------- svd and invert
+
+// Monitors and correctors left out, checked against the matrix.
+struct exclusions {
+  std::vector<long long> monitors;
+  std::vector<long long> correctors;
+  bool any() const { return !monitors.empty() || !correctors.empty(); }
+};
+
+exclusions check_exclusions(const arguments& a, const MDFA_ResponseMatrix& R,
+                            const std::string& path) {
+  auto check = [&](const std::vector<long long>& list, int count,
+                   const char* what) {
+    if (!list.empty() && list.back() >= count) {
+      bad_usage(format("there is no %s %lld: %s has %d, 0 ... %d", what,
+                       list.back(), path.c_str(), count, count - 1));
+    }
+  };
+  check(a.exclude_monitors, R.rows, "monitor");
+  check(a.exclude_correctors, R.cols, "corrector");
+  return {a.exclude_monitors, a.exclude_correctors};
+}
+
+std::string index_list(const std::vector<long long>& v) {
+  if (v.empty()) return "none";
+  std::string out;
+  for (size_t k = 0; k < v.size();) {
+    size_t e = k;
+    while (e + 1 < v.size() && v[e + 1] == v[e] + 1) ++e;
+    out += (out.empty() ? "" : ", ") + std::to_string(v[k]);
+    if (e > k) out += "-" + std::to_string(v[e]);
+    k = e + 1;
+  }
+  return out;
+}
+
+std::string describe(const exclusions& ex) {
+  return "monitors " + index_list(ex.monitors) + ", correctors " +
+         index_list(ex.correctors);
+}
 
 struct inversion {
   std::unique_ptr<MDFA_ResponseMatrix> inverse;
   std::vector<float> singular;  // all of them, largest first
   float tol = -1.0f;
   bool internal = false;
-  int nosv = 0;
+  int nosv = 0;  // invert's count of the values that entered the inverse
+  std::vector<std::string> warnings;
 };
 
 inversion invert_svd(EqFct& loc, MDFA_ResponseMatrix& R, float tol,
-                     const library_log& log) {
+                     const exclusions& ex, const library_log& log) {
   inversion out;
   out.inverse = std::make_unique<MDFA_ResponseMatrix>("RMTOOL.INVERSE", R.cols,
                                                       R.rows, &loc);
   K_spectrum spectrum("RMTOOL.SPECTRUM", std::min(R.rows, R.cols), &loc);
+  zub_cli::weighted_inversion weighted(&loc, R.rows, R.cols);
+  for (long long i : ex.monitors) {
+    weighted.set_monitor_weight(static_cast<int>(i), 0.0f);
+  }
+  for (long long j : ex.correctors) {
+    weighted.set_corrector_weight(static_cast<int>(j), 0.0f);
+  }
   out.tol = tol;
   out.internal = tol == -1.0f;
   const int errors_before = log.errors();
-  const std::string said = capture_cout(
-      [&] { R.invert(*out.inverse, spectrum, &out.tol, &out.nosv); });
+  const std::string said =
+      weighted.invert(R, *out.inverse, spectrum, &out.tol, &out.nosv);
   if (log.shows_details() && !said.empty())
     std::fprintf(stderr, "  %s", said.c_str());
   if (log.errors() != errors_before) refuse("the matrix was not inverted");
   for (int i = 0; i < spectrum.spectrum_length(); ++i) {
     out.singular.push_back(spectrum.spectrum_value(i));
   }
+  out.warnings = zub_cli::inversion_warnings(
+      weighted.weighted(), weighted.inverted(), out.singular, out.tol,
+      out.internal, out.nosv, &loc);
   return out;
+}
+
+void print_warnings(const inversion& inv) {
+  for (const std::string& w : inv.warnings) zub_cli::warn("rmtool", w);
 }
 
 int run_svd(const arguments& a, const library_log& log) {
@@ -426,49 +666,42 @@ int run_svd(const arguments& a, const library_log& log) {
   if (a.pinv) bad_usage("svd has no --pinv");
   EqFct loc("RMTOOL");
   const std::string& path = a.positional[0];
-  loaded_matrix lm = load(loc, path, log);
+  loaded_matrix lm = load_checked(loc, path, log);
   MDFA_ResponseMatrix& R = *lm.matrix;
-  const inversion inv = invert_svd(loc, R, a.tol, log);
+  const exclusions ex = check_exclusions(a, R, path);
+  const inversion inv = invert_svd(loc, R, a.tol, ex, log);
 
   const double s_max = inv.singular.empty() ? 0.0 : inv.singular.front();
   const double cutoff = s_max * inv.tol;
   std::printf("matrix     %s, %d x %d, %zu singular values\n", path.c_str(),
               R.rows, R.cols, inv.singular.size());
+  if (ex.any()) {
+    std::printf("excluded   %s (their rows and columns set to 0)\n",
+                describe(ex).c_str());
+  }
   std::printf(
       "tolerance  %.2g (%s); the inverse keeps s > tolerance x s_max "
       "= %.4g\n",
       inv.tol, inv.internal ? "internal" : "given", cutoff);
   std::printf("\n     #  singular value\n");
-  int kept = 0;
-  double smallest_kept = 0.0;
+  // Singular values come largest first, and those that enter the inverse
+  // are a leading run of them: the first nosv.
   for (size_t i = 0; i < inv.singular.size(); ++i) {
-    const double s = inv.singular[i];
-    const bool keep = s > cutoff && s > 0.0;
-    if (keep) {
-      ++kept;
-      smallest_kept = s;
-    }
-    std::printf("  %4zu  %.6e  %s\n", i, s, keep ? "kept" : "cut");
+    std::printf("  %4zu  %.6e  %s\n", i, inv.singular[i],
+                static_cast<int>(i) < inv.nosv ? "kept" : "cut");
   }
-  std::printf("\nkept       %d of %zu\n", kept, inv.singular.size());
-  if (kept != inv.nosv) {
-    // The count compares each value with the tolerance itself, the inverse
-    // with the tolerance times s_max.
-    std::printf(
-        "           (the library counts %d: it compares s with the "
-        "tolerance itself)\n",
-        inv.nosv);
-  }
+  std::printf("\nkept       %d of %zu\n", inv.nosv, inv.singular.size());
   const double s_min = inv.singular.empty() ? 0.0 : inv.singular.back();
   if (s_min > 0.0) {
     std::printf("condition  %.4g (s_max / s_min)\n", s_max / s_min);
   } else {
     std::printf("condition  infinite (s_min is 0: the matrix is singular)\n");
   }
-  if (kept > 0) {
+  if (inv.nosv > 0) {
     std::printf("           %.4g for the kept values (s_max / smallest kept)\n",
-                s_max / smallest_kept);
+                s_max / inv.singular[static_cast<size_t>(inv.nosv - 1)]);
   }
+  print_warnings(inv);
   return 0;
 }
 
@@ -512,13 +745,21 @@ int run_invert(const arguments& a, const library_log& log) {
   if (a.pinv && a.tol_given && a.tol < 0) {
     bad_usage("with --pinv, --tol is the input filter and must be >= 0");
   }
+  if (a.pinv &&
+      (!a.exclude_monitors.empty() || !a.exclude_correctors.empty())) {
+    bad_usage(
+        "--exclude-monitors and --exclude-correctors are for the "
+        "truncated SVD, not --pinv");
+  }
   EqFct loc("RMTOOL");
   const std::string& path = a.positional[0];
-  loaded_matrix lm = load(loc, path, log);
+  loaded_matrix lm = load_checked(loc, path, log);
   MDFA_ResponseMatrix& R = *lm.matrix;
+  const exclusions ex = check_exclusions(a, R, path);
 
   std::unique_ptr<MDFA_ResponseMatrix> inverse;
   std::string how;
+  inversion inv;
   if (a.pinv) {
     inverse = std::make_unique<MDFA_ResponseMatrix>("RMTOOL.INVERSE", R.cols,
                                                     R.rows, &loc);
@@ -535,22 +776,24 @@ int run_invert(const arguments& a, const library_log& log) {
         "zeroed",
         tol);
   } else {
-    inversion inv = invert_svd(loc, R, a.tol, log);
+    inv = invert_svd(loc, R, a.tol, ex, log);
     inverse = std::move(inv.inverse);
     how = format(
         "truncated SVD, tolerance %.2g (%s), %d of %zu singular "
         "values kept",
         inv.tol, inv.internal ? "internal" : "given", inv.nosv,
         inv.singular.size());
+    if (ex.any()) how += "; excluded " + describe(ex);
   }
   const std::string header =
       "# Inverse of " + printable(path) + " written by rmtool:\n# " +
-      format("%d rows (actuators) x %d columns (monitors), ", inverse->rows,
+      format("%d rows (correctors) x %d columns (monitors), ", inverse->rows,
              inverse->cols) +
       how + ".\n";
   write_matrix(a.out, header, *inverse);
   std::printf("wrote %d x %d inverse to %s (%s)\n", inverse->rows,
               inverse->cols, a.out.c_str(), how.c_str());
+  print_warnings(inv);
   return 0;
 }
 
@@ -558,12 +801,25 @@ int run_invert(const arguments& a, const library_log& log) {
 
 int run_apply(const arguments& a, const library_log& log) {
   expect_positional(a, 2, "apply", "INVERSE and DEVIATIONS");
-  if (a.pinv || a.tol_given) bad_usage("apply has no --tol or --pinv");
+  if (a.pinv || a.tol_given || !a.exclude_monitors.empty() ||
+      !a.exclude_correctors.empty()) {
+    bad_usage("apply takes no --tol, --pinv or exclusions");
+  }
   EqFct loc("RMTOOL");
-  loaded_matrix inv = load(loc, a.positional[0], log);
+  loaded_matrix inv = load_checked(loc, a.positional[0], log);
   MDFA_ResponseMatrix& K = *inv.matrix;
-  loaded_matrix dev = load(loc, a.positional[1], log);
+  std::string bad = first_non_finite(K);
+  if (!bad.empty()) {
+    refuse(format("%s holds a value that is not finite: %s",
+                  a.positional[0].c_str(), bad.c_str()));
+  }
+  loaded_matrix dev = load_checked(loc, a.positional[1], log);
   MDFA_ResponseMatrix* d = dev.matrix.get();
+  bad = first_non_finite(*d);
+  if (!bad.empty()) {
+    refuse(format("%s holds a deviation that is not finite: %s",
+                  a.positional[1].c_str(), bad.c_str()));
+  }
   // A row of deviations is turned into the column that multiply wants.
   std::unique_ptr<MDFA_ResponseMatrix> column;
   if (d->rows == 1 && d->cols != 1) {
@@ -583,7 +839,7 @@ int run_apply(const arguments& a, const library_log& log) {
   const int errors_before = log.errors();
   K.multiply(*d, settings);
   if (log.errors() != errors_before) refuse("the product was not formed");
-  std::printf("# Actuator settings = %s x %s, one per actuator (%d).\n",
+  std::printf("# Corrector settings = %s x %s, one per corrector (%d).\n",
               printable(a.positional[0]).c_str(),
               printable(a.positional[1]).c_str(), settings.rows);
   for (int i = 0; i < settings.rows; ++i) {
@@ -602,9 +858,17 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     }
+    if (command == "--version") {
+      zub_cli::print_version("rmtool");
+      return 0;
+    }
     const arguments a = parse(argc, argv, 2);
     if (a.help) {
       std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (a.version) {
+      zub_cli::print_version("rmtool");
       return 0;
     }
     const library_log log(kLogStyle, a.verbose);

@@ -261,26 +261,12 @@ bool MDFA_ResponseMatrix::load_file(const char* fname) {
              fname);
       return false;
   }
-  zub_internal::value_reader values;
-  double val;
-
   // First pass: M data lines, N values on the last of them, len bytes up to
   // the end of that line (the file's size when no line feed ends it).
-  long long M = 0;
-  long long N = 0;
-  long long len = 0;
-  file_line line;
-  file_line last;
-  for (zub_internal::line_cursor lines(text); lines.next(line);) {
-    if (line.is_comment()) continue;
-    ++M;
-    len = line.end_offset;
-    last = line;
-  }
-  if (M > 0) {
-    values.start(last);
-    while (values.next(val)) ++N;
-  }
+  const zub_internal::text_shape shape = zub_internal::measure_text(text);
+  const long long M = shape.rows;
+  const long long N = shape.cols;
+  const long long len = shape.bytes;
 
   if (rows != M) {
     report(name, kLevelError,
@@ -303,6 +289,9 @@ bool MDFA_ResponseMatrix::load_file(const char* fname) {
       std::min<long long>(static_cast<long long>(rows) * cols,
                           static_cast<long long>(text.size() / 2 + 1))));
   std::vector<int> width(static_cast<size_t>(rows), 0);
+  zub_internal::value_reader values;
+  double val;
+  file_line line;
   long long mon = 0;
   long long act = 0;
   for (zub_internal::line_cursor lines(text); lines.next(line);) {

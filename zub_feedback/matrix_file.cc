@@ -291,4 +291,25 @@ bool value_reader::read_long_number(const char* run_end, double& val) {
   return true;
 }
 
+// ---------------------------------------------------------------- shape
+
+text_shape measure_text(const std::string& text) {
+  text_shape shape;
+  file_line line;
+  file_line last;
+  for (line_cursor lines(text); lines.next(line);) {
+    if (line.is_comment()) continue;
+    ++shape.rows;
+    shape.bytes = line.end_offset;
+    last = line;
+  }
+  if (shape.rows > 0) {
+    value_reader values;
+    double val;
+    values.start(last);
+    while (values.next(val)) ++shape.cols;
+  }
+  return shape;
+}
+
 }  // namespace zub_internal

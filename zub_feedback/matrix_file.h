@@ -96,6 +96,17 @@ class value_reader {
   const char* stop_ = nullptr;
 };
 
+// The shape that load_file compares with the matrix's: the number of data
+// lines, and the number of values on the last of them. `bytes` is the length
+// of the text up to the end of that last data line, its LF included when it
+// has one.
+struct text_shape {
+  long long rows = 0;
+  long long cols = 0;
+  long long bytes = 0;
+};
+text_shape measure_text(const std::string& text);
+
 }  // namespace zub_internal
 
 #endif  // ZUB_FEEDBACK_MATRIX_FILE_H
