@@ -80,10 +80,14 @@ class weighted_inversion {
 
 // ---------------------------------------- warnings about an inversion
 
-// 2^-23, the spacing of floats just above 1: the matrix's elements are
-// floats, so a singular value at or below s_max x max(m, n) x 2^-23 may be
-// nothing but their rounding.
+// 2^-23, the spacing of floats just above 1.
 constexpr double kFloatEpsilon = 1.1920928955078125e-07;
+
+// The matrix's elements are floats: a singular value at or below
+// s_max x max(m, n) x 2^-23 may be nothing but their rounding.
+inline double float_rounding_level(double s_max, int m, int n) {
+  return s_max * std::max(m, n) * kFloatEpsilon;
+}
 
 // The least tolerance that cuts singular value s (s > s_max x tol keeps it),
 // printed with two digits and rounded up so that it does cut it.
@@ -134,7 +138,7 @@ inline std::vector<std::string> inversion_warnings(
   const int n = A.cols;
   const int size = std::max(A.rows, A.cols);
   const double s_max = singular.front();
-  const double level = s_max * size * kFloatEpsilon;
+  const double level = float_rounding_level(s_max, A.rows, A.cols);
   for (int i = 0; i < nosv && i < static_cast<int>(singular.size()); ++i) {
     const double s = singular[static_cast<size_t>(i)];
     if (s > level) continue;
