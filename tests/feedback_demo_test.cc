@@ -3,6 +3,7 @@
 // message and a status, never a crash.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -20,9 +21,25 @@ using zub_test::expect_refused;
 using zub_test::program_result;
 using zub_test::TempDir;
 
-program_result demo(const std::vector<std::string>& args) {
+// The demo with its picture in a directory of its own, unless the
+// arguments say where.
+program_result demo(std::vector<std::string> args) {
+  const TempDir dir;
+  if (std::find(args.begin(), args.end(), "--svg") == args.end()) {
+    args.insert(args.begin(), {"--svg", (dir.path() / "demo.svg").string()});
+  }
   return zub_test::run_program(ZUB_PROGRAM, args);
 }
+
+// Column 3 is column 0 plus column 1: the default tolerance keeps a
+// singular value that is only the float rounding of the elements.
+constexpr char kRankDeficient[] =
+    "0.3 0.7 1.1 1.0\n"
+    "1.3 0.2 0.5 1.5\n"
+    "0.9 1.7 0.4 2.6\n"
+    "0.1 0.6 1.9 0.7\n"
+    "1.1 0.3 0.8 1.4\n"
+    "0.7 1.1 0.2 1.8\n";
 
 // The number after `label` in the text, or NaN when it is missing.
 double number_after(const std::string& text, const std::string& label) {
@@ -80,28 +97,39 @@ TEST(FeedbackDemo, QuietLeavesOutTheLibrarysInformation) {
   EXPECT_EQ(quiet.out.find("INFO:"), std::string::npos) << quiet.out;
 }
 
-TEST(FeedbackDemo, SvgHoldsTheSpectrumAndBothOrbits) {
+// Occurrences of `what` in `text`.
+size_t count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos;
+       at = text.find(what, at + 1)) {
+    ++n;
+  }
+  return n;
+}
+
+// The picture's parts, at 24 monitors and at 300, where tick labels are
+// thinned out rather than dropped.
+TEST(FeedbackDemo, SvgHoldsTheSpectrumTheRmsAndBothOrbits) {
   const TempDir dir;
   const std::string svg = (dir.path() / "demo.svg").string();
   const program_result r = demo({"--svg", svg, "--quiet"});
   ASSERT_EQ(r.status, 0) << r.err;
-  const std::string text = zub_test::read_whole_file(svg);
+  std::string text = zub_test::read_whole_file(svg);
   ASSERT_EQ(text.rfind("<svg xmlns=\"http://www.w3.org/2000/svg\"", 0), 0u);
   EXPECT_EQ(text.substr(text.size() - 7), "</svg>\n");
-  // Eleven kept bars in one colour, one polyline each for before and after;
-  // the zero singular value has a marker instead of a bar.
-  size_t kept_bars = 0, polylines = 0;
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (line.rfind("<rect", 0) == 0 &&
-        line.find("fill=\"#2a6fdb\"") != std::string::npos) {
-      ++kept_bars;
-    }
-    if (line.rfind("<polyline", 0) == 0) ++polylines;
+  // Eleven kept bars, the zero singular value cut; one rms line over the
+  // iterations; each orbit drawn.
+  EXPECT_EQ(count(text, "class=\"sv kept\""), 11u);
+  EXPECT_EQ(count(text, "class=\"sv cut\""), 1u);
+  EXPECT_EQ(count(text, "class=\"rms\""), 1u);
+  EXPECT_EQ(count(text, "class=\"orbit-before\""), 1u);
+  EXPECT_EQ(count(text, "class=\"orbit-after\""), 1u);
+  for (const char* title :
+       {"singular value (mm/mrad)", "rms orbit (mm)", ">iteration<",
+        ">monitor<", "orbit (mm)", "kept (11)", "cut (1)", "cut-off 5.3e-11",
+        "on its own scale"}) {
+    EXPECT_NE(text.find(title), std::string::npos) << title;
   }
-  EXPECT_EQ(kept_bars, 11u);
-  EXPECT_EQ(polylines, 2u);
   // No coordinate or label is a NaN or an infinity.
   std::string token;
   for (const char c : text + " ") {
@@ -114,6 +142,26 @@ TEST(FeedbackDemo, SvgHoldsTheSpectrumAndBothOrbits) {
         << token;
     token.clear();
   }
+
+  // 300 monitors: a few labels along each axis, the last monitors among
+  // them.
+  std::string big;
+  for (int i = 0; i < 300; ++i) {
+    for (int j = 0; j < 150; ++j) {
+      big += (j ? " " : "") + std::to_string((i * 7 + j * 13) % 17 + (i == j));
+    }
+    big += "\n";
+  }
+  const std::string file = dir.write("big.txt", big);
+  const program_result b =
+      demo({"--file", file, "--monitors", "300", "--actuators", "150",
+            "--iterations", "1", "--svg", svg, "--quiet"});
+  ASSERT_TRUE(b.exited);
+  text = zub_test::read_whole_file(svg);
+  const size_t ticks = count(text, "text-anchor=\"middle\" font-size=\"12\">");
+  EXPECT_GE(ticks, 4u * 4);
+  EXPECT_LE(ticks, 4u * 14);
+  EXPECT_NE(text.find("font-size=\"12\">250</text>"), std::string::npos);
 }
 
 TEST(FeedbackDemo, OtherShapesRunToo) {
@@ -140,9 +188,13 @@ TEST(FeedbackDemoUsage, HelpNamesEveryOption) {
   ASSERT_EQ(r.status, 0);
   for (const char* option :
        {"--file", "--monitors", "--actuators", "--tol", "--iterations",
-        "--gain", "--noise", "--errors", "--seed", "--svg", "--quiet"}) {
+        "--gain", "--noise", "--errors", "--seed", "--svg", "--quiet",
+        "--exclude-monitor", "--fail-monitor", "--version"}) {
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
   }
+  const program_result v = demo({"--version"});
+  EXPECT_EQ(v.status, 0);
+  EXPECT_EQ(v.out, "feedback_demo (zub_feedback) " ZUB_PROJECT_VERSION "\n");
 }
 
 TEST(FeedbackDemoUsage, BadOptionsExitWithStatusTwo) {
@@ -168,6 +220,9 @@ TEST(FeedbackDemoUsage, BadOptionsExitWithStatusTwo) {
       {{"--quiet=yes"}, "--quiet takes no value"},
       {{"--file="}, "--file needs a file name"},
       {{"--monitors", "100000", "--actuators", "100000"}, "more than"},
+      {{"--exclude-monitor", "24"}, "there is no monitor 24 of 24"},
+      {{"--fail-monitor", "5"}, "--fail-monitor wants I@K"},
+      {{"--fail-monitor", "5@11"}, "iteration 11 is beyond the last (10)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[0]);
@@ -191,11 +246,88 @@ TEST(FeedbackDemoFiles, BadFilesExitWithStatusOne) {
                  1, "the response matrix was not inverted");
 }
 
+// ---------------------------------------- failures a server must notice
+
+// A kept singular value at the float rounding level makes the orbit grow:
+// the demo warns before it iterates and ends with a failure.
+TEST(FeedbackDemoFailures, GrowingOrbitIsAFailure) {
+  const TempDir dir;
+  const std::string f = dir.write("r.txt", kRankDeficient);
+  const program_result r =
+      demo({"--file", f, "--monitors", "6", "--actuators", "4", "--quiet"});
+  ASSERT_TRUE(r.exited);
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_EQ(r.err.rfind("feedback_demo: warning: singular value 3 (", 0), 0u)
+      << r.err;
+  EXPECT_NE(r.err.find("feedback_demo: warning: the orbit grew from "),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.out.find("picture written to"), std::string::npos);
+  // With the tolerance that the warning names, the same feedback converges.
+  const size_t at = r.err.find("(--tol ");
+  ASSERT_NE(at, std::string::npos);
+  const std::string tol = r.err.substr(at + 7, r.err.find(')', at) - at - 7);
+  const program_result cut =
+      demo({"--file", f, "--monitors", "6", "--actuators", "4", "--tol", tol,
+            "--quiet"});
+  EXPECT_EQ(cut.status, 0) << cut.err;
+  EXPECT_EQ(cut.err, "");
+  EXPECT_NE(cut.out.find("times smaller"), std::string::npos) << cut.out;
+}
+
+// A monitor that reads garbage from some iteration on is left out as a
+// server does it, and the feedback goes on converging without it; one left
+// out by the operator stays out.
+TEST(FeedbackDemoFailures, BrokenMonitorIsLeftOutAndTheOrbitStillComesDown) {
+  // From iteration 3 the monitor reads 9999 mm first, from 4 NaN first.
+  for (const char* failure : {"5@3", "5@4"}) {
+    SCOPED_TRACE(failure);
+    const program_result r =
+        demo({"--fail-monitor", failure, "--exclude-monitor", "20", "--quiet"});
+    ASSERT_TRUE(r.exited);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string reads = std::string(failure) == "5@3"
+                                  ? "monitor 5 reads 9999 mm (beyond +-100 mm)"
+                                  : "monitor 5 reads nan (not a number)";
+    EXPECT_NE(r.out.find(reads + ": left out, matrix inverted again, 11 of 12 "
+                                 "singular values kept"),
+              std::string::npos)
+        << r.out;
+    // The history, read back through the framework, shows both.
+    const std::string history = r.out.substr(r.out.find("5. The message"));
+    EXPECT_NE(history.find(reads + "; left out"), std::string::npos) << history;
+    EXPECT_NE(history.find("monitor 20 left out by the operator"),
+              std::string::npos);
+    const std::string summary = r.out.substr(r.out.find("\nSummary\n"));
+    EXPECT_NE(summary.find("(the 22 monitors in use)"), std::string::npos)
+        << summary;
+    const double before = number_after(summary, "orbit rms ");
+    const double after = number_after(summary, " mm -> ");
+    EXPECT_GE(before / after, 10.0) << summary;
+  }
+}
+
 TEST(FeedbackDemoFiles, UnwritablePictureIsRefused) {
   const TempDir dir;
   expect_refused(
       demo({"--svg", (dir.path() / "no" / "such" / "dir.svg").string()}), 1,
       "cannot write");
+}
+
+// Whatever the other options, the picture is written: by default into the
+// build directory.
+TEST(FeedbackDemoFiles, PictureIsWrittenWithoutSvgOption) {
+  std::remove(ZUB_DEMO_SVG_FILE);
+  const program_result r =
+      zub_test::run_program(ZUB_PROGRAM, {"--gain", "0.3", "--quiet"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("picture written to " ZUB_DEMO_SVG_FILE),
+            std::string::npos)
+      << r.out;
+  const std::string text = zub_test::read_whole_file(ZUB_DEMO_SVG_FILE);
+  EXPECT_NE(text.find("gain 0.3"), std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - 7), "</svg>\n");
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // computations done here in memory with the library.
 #include <gtest/gtest.h>
 
+#include <armadillo>
+#include <cfloat>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -10,14 +12,15 @@
 #include <vector>
 
 #include "log_capture.h"
+#include "matrix_data.h"
 #include "run_program.h"
 #include "temp_file.h"
 #include "zub_feedback.h"
 
 namespace {
 
-using zub_test::LogCapture;
 using zub_test::expect_refused;
+using zub_test::LogCapture;
 using zub_test::program_result;
 using zub_test::TempDir;
 
@@ -48,10 +51,15 @@ TEST(RmtoolUsage, HelpDescribesEveryCommand) {
   const program_result r = rmtool({"--help"});
   ASSERT_TRUE(r.exited);
   EXPECT_EQ(r.status, 0);
-  for (const char* word : {"info FILE", "svd FILE", "invert FILE", "--pinv",
-                           "apply INVERSE DEVIATIONS", "--tol"}) {
+  for (const char* word :
+       {"info FILE", "svd FILE", "invert FILE", "--pinv",
+        "apply INVERSE DEVIATIONS", "--tol", "--exclude-monitors",
+        "--exclude-correctors", "--version"}) {
     EXPECT_NE(r.out.find(word), std::string::npos) << word;
   }
+  const program_result v = rmtool({"--version"});
+  EXPECT_EQ(v.status, 0);
+  EXPECT_EQ(v.out, "rmtool (zub_feedback) " ZUB_PROJECT_VERSION "\n");
 }
 
 TEST(RmtoolUsage, BadCommandLinesExitWithStatusTwo) {
@@ -69,6 +77,12 @@ TEST(RmtoolUsage, BadCommandLinesExitWithStatusTwo) {
                  "--verbose takes no value");
   expect_refused(rmtool({"invert", m, "--pinv", "--tol", "-1", "-o", "x"}), 2,
                  "with --pinv, --tol is the input filter");
+  for (const char* bad : {"", "a", "1,,2", "3-1", "-1", "1.5"}) {
+    expect_refused(rmtool({"svd", m, "--exclude-monitors", bad}), 2,
+                   "--exclude-monitors wants indices from 0");
+  }
+  expect_refused(rmtool({"svd", m, "--exclude-correctors", "0,2"}), 2,
+                 "there is no corrector 2");
 }
 
 TEST(RmtoolUsage, ToleranceMustBeMinusOneOrNotNegative) {
@@ -135,17 +149,81 @@ TEST(RmtoolFiles, InfoShowsWhatTheLoaderIgnores) {
   const std::string f =
       dir.write("m.txt", "1,2,3\n4 5 6 # trailing\n7 8\n1 2 3\n");
   const program_result r = rmtool({"info", f});
-  ASSERT_TRUE(r.exited);
-  EXPECT_EQ(r.status, 0) << r.err;
+  expect_refused(r, 1, "would load with elements that do not come from it");
   EXPECT_NE(r.out.find("shape     4 x 3"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("line 1 (row 0): values end at ',2,3' after 1 number"),
-            std::string::npos)
+  EXPECT_NE(
+      r.out.find("line 1 (row 0): the values end at ',2,3' in '1,2,3' "
+                 "after 1 value; columns 1 ... 2 of row 0 keep their former "
+                 "values"),
+      std::string::npos)
       << r.out;
-  EXPECT_NE(r.out.find("values end at '#'"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("line 3 (row 2): 2 values where the last data line "
-                       "has 3"),
+                       "has 3: column 2 of row 2 keeps its former value"),
             std::string::npos)
       << r.out;
+  // A comment after the values is no fault.
+  EXPECT_EQ(r.out.find("line 2"), std::string::npos) << r.out;
+}
+
+// Each way in which a file loads with elements that it does not hold:
+// info names the line (counted from 1, rows from 0, comments counted as
+// lines) and exits 1; svd, invert and apply refuse the file.
+TEST(RmtoolFiles, EveryLineThatWouldNotLoadAsItReadsIsNamed) {
+  const TempDir dir;
+  const struct {
+    const char* text;
+    const char* named;
+  } cases[] = {
+      {"# c\n1 2 3\n4 nan 6\n7 8 9\n",
+       "line 3 (row 1): the values end at 'nan' after 1 value"},
+      {"1 2 3\n4 5 inf\n7 8 9\n", "line 2 (row 1): the values end at 'inf'"},
+      {"1 2 3\n4 5o 6\n7 8 9\n",
+       "line 2 (row 1): the values end at 'o' in '5o' after 2 values; column "
+       "2 of row 1 keeps its former value"},
+      {"1 2 3\n4 5\n7 8 9\n",
+       "line 2 (row 1): 2 values where the last data line has 3"},
+      {"1 2 3 4\n5 6 7\n",
+       "line 1 (row 0): 4 values where the last data line has 3: the loader "
+       "drops the rest"},
+      {"1 2 3\n4 5 6\n7 8 x9\n",
+       "line 3 (row 2): the values end at 'x9' after 2 values; as the last "
+       "data line it sets the number of columns to 2"},
+      {"\xEF\xBB\xBF# a comment\n1 2\n3 4\n",
+       "line 1 (row 0): it starts with a byte-order mark"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::string f = dir.write("m.txt", c.text);
+    const program_result info = rmtool({"info", f});
+    expect_refused(info, 1, "would load with elements that do not come from");
+    EXPECT_NE(info.out.find(c.named), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("line numbers count from 1, rows and columns "
+                            "from 0"),
+              std::string::npos);
+    const program_result svd = rmtool({"svd", f});
+    expect_refused(svd, 1, "would load with elements that do not come from");
+    EXPECT_NE(svd.err.find(c.named), std::string::npos) << svd.err;
+    EXPECT_EQ(svd.out, "");
+  }
+  // CR-LF line ends, tabs and trailing comments are no fault.
+  const std::string good = dir.write("good.txt", "1\t2 # x\r\n3 4\r\n");
+  const program_result r = rmtool({"info", good});
+  ASSERT_TRUE(r.exited);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out.find("offending"), std::string::npos) << r.out;
+}
+
+TEST(RmtoolFiles, ApplyRefusesDeviationsThatAreNotNumbers) {
+  const TempDir dir;
+  const std::string k = dir.write("k.txt", "1 0 0\n0 1 0\n");  // 2 x 3
+  expect_refused(rmtool({"apply", k, dir.write("d.txt", "1\nnan\n2\n")}), 1,
+                 "line 2 (row 1): the values end at 'nan'");
+  expect_refused(rmtool({"apply", k, dir.write("d.txt", "1\n\n2\n")}), 1,
+                 "line 2 (row 1): 0 values where the last data line has 1");
+  expect_refused(rmtool({"apply", k, dir.write("d.txt", "1\n2\n1e39\n")}), 1,
+                 "holds a deviation that is not finite: (2, 0) = inf");
+  expect_refused(rmtool({"apply", k, dir.write("d.txt", "1 2 3 4\n")}), 1,
+                 "wants a column of 3 monitor deviations");
 }
 
 // ---------------------------------------- results against the library
@@ -262,6 +340,134 @@ TEST_F(RmtoolRoundTrip, SvdListsTheSpectrumThatInvertPublishes) {
     EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
   }
   EXPECT_NE(r.out.find("kept       4 of 4"), std::string::npos) << r.out;
+}
+
+TEST_F(RmtoolRoundTrip, ExcludedMonitorsAndCorrectorsGetZerosInTheInverse) {
+  const std::string out = (dir_.path() / "inv.txt").string();
+  const program_result r =
+      rmtool({"invert", path_, "--exclude-monitors", "1,4-5",
+              "--exclude-correctors=2", "-o", out});
+  ASSERT_TRUE(r.exited);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find("3 of 4 singular values kept; excluded monitors 1, "
+                       "4-5, correctors 2"),
+            std::string::npos)
+      << r.out;
+  MDFA_ResponseMatrix loaded("LOADED", 4, 7, &loc_);
+  load_output(out, loaded);
+  // The reduced matrix (monitors 0, 2, 3, 6; correctors 0, 1, 3), inverted
+  // by Armadillo in double, in the places that the tool keeps.
+  const arma::uvec monitors = {0, 2, 3, 6};
+  const arma::uvec correctors = {0, 1, 3};
+  const arma::mat expected =
+      arma::pinv(zub_test::to_arma(R_).submat(monitors, correctors));
+  const arma::mat got = zub_test::to_arma(loaded);
+  arma::mat zeros = got;
+  zeros.submat(correctors, monitors).zeros();
+  EXPECT_EQ(arma::abs(zeros).max(), 0.0) << got;
+  EXPECT_LT(arma::abs(got.submat(correctors, monitors) - expected).max(),
+            64 * FLT_EPSILON * arma::abs(expected).max())
+      << got << expected;
+}
+
+// The count is invert's: diag(2, 1e-39) with tolerance 0 keeps 1, as the
+// reciprocal of 1e-39 is beyond the float range.
+TEST(RmtoolSvd, KeptValuesAreTheOnesThatEnteredTheInverse) {
+  const TempDir dir;
+  const std::string f = dir.write("d.txt", "2 0\n0 1e-39\n");
+  const program_result r = rmtool({"svd", f, "--tol", "0"});
+  ASSERT_TRUE(r.exited);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("     1  1.000000e-39  cut\n"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("kept       1 of 2\n"), std::string::npos) << r.out;
+  const program_result inv =
+      rmtool({"invert", f, "--tol", "0", "-o", (dir.path() / "i").string()});
+  EXPECT_NE(inv.out.find("1 of 2 singular values kept"), std::string::npos)
+      << inv.out;
+}
+
+// Column 3 is column 0 plus column 1: the fourth singular value is the
+// float rounding of the elements, and the default tolerance keeps it.
+TEST(RmtoolSvd, KeptValueAtFloatRoundingIsNamedWithTheToleranceThatCutsIt) {
+  const TempDir dir;
+  const std::string f = dir.write("r.txt",
+                                  "0.3 0.7 1.1 1.0\n"
+                                  "1.3 0.2 0.5 1.5\n"
+                                  "0.9 1.7 0.4 2.6\n"
+                                  "0.1 0.6 1.9 0.7\n"
+                                  "1.1 0.3 0.8 1.4\n"
+                                  "0.7 1.1 0.2 1.8\n");
+  const program_result r = rmtool({"svd", f});
+  ASSERT_TRUE(r.exited);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("kept       4 of 4"), std::string::npos) << r.out;
+  const std::string named = "rmtool: warning: singular value 3 (";
+  ASSERT_EQ(r.err.rfind(named, 0), 0u) << r.err;
+  const double s = std::strtod(r.err.c_str() + named.size(), nullptr);
+  EXPECT_GT(s, 0.0);
+  EXPECT_LT(s, 1e-6);
+  const size_t at = r.err.find("1/s = ");
+  ASSERT_NE(at, std::string::npos) << r.err;
+  EXPECT_NEAR(std::strtod(r.err.c_str() + at + 6, nullptr), 1.0 / s, 0.01 / s);
+  // invert warns the same; the tolerance it names cuts the value, and
+  // nothing more.
+  const program_result inv =
+      rmtool({"invert", f, "-o", (dir.path() / "inv.txt").string()});
+  EXPECT_EQ(inv.status, 0);
+  EXPECT_EQ(inv.err, r.err);
+  const size_t tol_at = r.err.find("(--tol ");
+  ASSERT_NE(tol_at, std::string::npos) << r.err;
+  const std::string tol =
+      r.err.substr(tol_at + 7, r.err.find(')', tol_at) - tol_at - 7);
+  const program_result cut = rmtool({"svd", f, "--tol", tol});
+  ASSERT_EQ(cut.status, 0) << cut.err;
+  EXPECT_EQ(cut.err, "");
+  EXPECT_NE(cut.out.find("kept       3 of 4"), std::string::npos) << cut.out;
+}
+
+// The shipped matrix in smaller units: invert's element filter, absolute,
+// reaches the inverse's elements.
+TEST(RmtoolSvd, InverseEmptiedByTheElementFilterIsReported) {
+  const TempDir dir;
+  MDFA_ResponseMatrix R("R", 24, 12, nullptr);
+  {
+    LogCapture log;
+    ASSERT_TRUE(R.load_file(ZUB_SHIPPED_MATRIX));
+  }
+  auto scaled = [&](double factor) {
+    std::string text;
+    char buf[32];
+    for (int i = 0; i < 24; ++i) {
+      for (int j = 0; j < 12; ++j) {
+        std::snprintf(buf, sizeof buf, "%s%.9g", j ? " " : "",
+                      R.value(i, j, -1, -1, -1, -1) * factor);
+        text += buf;
+      }
+      text += "\n";
+    }
+    return dir.write("scaled.txt", text);
+  };
+  // In nm per mrad, every element of the inverse falls under the filter.
+  program_result r = rmtool({"svd", scaled(1e6)});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("kept       11 of 12"), std::string::npos);
+  EXPECT_NE(r.err.find("rmtool: warning: the inverse is all zero although 11 "
+                       "singular values were kept"),
+            std::string::npos)
+      << r.err;
+  // A third of that: part of it.
+  r = rmtool({"svd", scaled(3e5)});
+  EXPECT_NE(r.err.find("rmtool: warning: invert's element filter removed part "
+                       "of the kept modes"),
+            std::string::npos)
+      << r.err;
+  // In um per mrad the inverse is whole, and nothing is said.
+  r = rmtool({"svd", scaled(1e3)});
+  EXPECT_EQ(r.err, "");
+  r = rmtool({"svd", ZUB_SHIPPED_MATRIX});
+  EXPECT_EQ(r.err, "");
 }
 
 TEST(RmtoolSvd, SingularShippedMatrixShowsTheCutValue) {
