@@ -73,7 +73,7 @@ constexpr int kHistorySize = 16;
 // or one that is not a number, is not a beam position.
 constexpr double kMonitorRange = 100.0;
 
-// What a broken monitor reads, in turn (mm).
+// What a broken monitor reads at odd iterations (mm); at even ones, NaN.
 constexpr double kGarbageReading = 9999.0;
 
 // ---------------------------------------- options
@@ -124,10 +124,11 @@ const char kUsage[] =
     "                    leave monitor I out of the correction from the start\n"
     "                    (its weight 0); may be given more than once\n"
     "  --fail-monitor I@K\n"
-    "                    from iteration K on, monitor I reads garbage (NaN\n"
-    "                    and 9999 mm in turn); the server notices a reading\n"
-    "                    that is not a number or beyond +-100 mm, leaves the\n"
-    "                    monitor out and inverts the matrix again\n"
+    "                    from iteration K on, monitor I reads garbage (9999\n"
+    "                    mm at odd iterations, NaN at even ones); the server\n"
+    "                    notices a reading that is not a number or beyond\n"
+    "                    +-100 mm, leaves the monitor out and inverts the\n"
+    "                    matrix again\n"
     "  --svg FILE        where the picture goes (default:\n"
     "                    " ZUB_DEMO_SVG_FILE
     ")\n"
@@ -1042,7 +1043,7 @@ int run(const options& o) {
     for (double& v : x) v += o.noise * unit(rng);
     if (o.fail_monitor >= 0 && iteration >= o.fail_from) {
       x[static_cast<size_t>(o.fail_monitor)] =
-          (iteration - o.fail_from) % 2 == 0 ? std::nan("") : kGarbageReading;
+          iteration % 2 == 0 ? std::nan("") : kGarbageReading;
     }
     return x;
   };
@@ -1056,7 +1057,7 @@ int run(const options& o) {
   if (o.fail_monitor >= 0) {
     std::printf(
         "     monitor %d breaks at iteration %d: from then on it reads "
-        "garbage (NaN and %.0f mm in turn)\n",
+        "garbage (%.0f mm at odd iterations, NaN at even ones)\n",
         o.fail_monitor, o.fail_from, kGarbageReading);
   }
 
