@@ -95,6 +95,17 @@ TEST(ChicanePhysics, FieldAndAngleAreTheirFormulas) {
   }
 }
 
+TEST(ChicanePhysics, FieldMultipliesByTheDoubleInverseOfK) {
+  // At the double nearest pi/2 the sine is exactly 1, so with leff 1 m the
+  // field is E x 0.003335641597318678 rounded once. The goldens are that
+  // exact product rounded to the nearest double (shortest round-trip
+  // digits); dividing by 299.7924 instead gives the next double up for
+  // both energies (0.43363340765142816 and 2.334949118123075).
+  ASSERT_EQ(std::sin(kHalfPi), 1.0);
+  EXPECT_EQ(alpha2B(kHalfPi, 130.0, 1.0), 0.4336334076514281);
+  EXPECT_EQ(alpha2B(kHalfPi, 700.0, 1.0), 2.3349491181230744);
+}
+
 TEST(ChicanePhysics, AngleOfKnownDipole) {
   const double alpha = B2alpha(0.5, 1000.0, 0.5);
   EXPECT_NEAR(alpha, 0.07502, 1e-5);
