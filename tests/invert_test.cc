@@ -149,8 +149,10 @@ TEST_F(Invert, InternalToleranceScalesWithTheLargerDimensionToTheFloat) {
     int nosv = 0;
     zub_test::StdoutCapture out;
     a.invert(inv, sv, &tol, &nosv);
+    out.text();
     ASSERT_EQ(spectrum_of(sv), (std::vector<float>{20, 1}));
-    EXPECT_EQ(tol, 1.3e-14f) << shape[0] << " x " << shape[1];
+    EXPECT_EQ(tol, 1.3e-14f)
+        << shape[0] << " x " << shape[1] << ": " << std::hexfloat << tol;
   }
 }
 
