@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -191,6 +192,29 @@ TEST_F(LoadFile, StoresThroughTheBaseStore) {
   ASSERT_TRUE(m.load_file(path.c_str()));
   EXPECT_EQ(m.calls, 0);
   EXPECT_EQ(at(m, 0, 1), 2.0f);
+}
+
+// An exception that ends a load after the values were stored (here from the
+// logger, at the closing message) puts every former value back.
+TEST_F(LoadFile, ExceptionAfterStoringLeavesTheMatrixAsItWas) {
+  const std::string path = dir.write("rm.txt", "1 2 3\n4\n5 6 7\n");
+  MDFA_ResponseMatrix m("RM", 3, 3, nullptr);
+  fill_sentinels(m);
+  const auto before = element_bits(m);
+  struct refusing_log {
+    refusing_log()
+        : previous(karst::set_log_sink([](const std::string&,
+                                          const std::string& message,
+                                          unsigned) {
+            if (message.rfind("INFO: Read", 0) == 0) {
+              throw std::runtime_error("log full");
+            }
+          })) {}
+    ~refusing_log() { karst::set_log_sink(std::move(previous)); }
+    karst::LogSink previous;
+  } log;
+  EXPECT_THROW(m.load_file(path.c_str()), std::runtime_error);
+  EXPECT_EQ(element_bits(m), before);
 }
 
 // ---------------------------------------------------------------- shape
