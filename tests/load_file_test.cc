@@ -408,4 +408,41 @@ TEST_F(LoadFile, FileRewrittenWhileLoadingLoadsWholeOrNotAtAll) {
   }
 }
 
+// A writer that stops for a moment half-way through a rewrite leaves a mix
+// that two reads in a row agree on; the file was changed moments ago, so the
+// loader looks again after a pause and sees the rewrite go on.
+TEST_F(LoadFile, WriterPausedHalfWayIsNotTakenForAVersion) {
+  const std::string a = "1.5 1.5\n1.5 1.5\n";
+  const std::string b = "2.5 2.5\n2.5 2.5\n";
+  const std::string path = dir.write("rm.txt", a);
+  MDFA_ResponseMatrix m("RM", 2, 2, nullptr);
+  m.init(-7.0f);
+  std::atomic<bool> half{false};
+  std::thread writer([&] {
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    if (fd < 0) return;
+    const size_t first = b.size() / 2;
+    bool ok = ::pwrite(fd, b.data(), first, 0) == static_cast<ssize_t>(first);
+    half = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    ok = ok && ::pwrite(fd, b.data() + first, b.size() - first,
+                        static_cast<off_t>(first)) ==
+                   static_cast<ssize_t>(b.size() - first);
+    ::close(fd);
+  });
+  while (!half) std::this_thread::yield();
+  LogCapture log;
+  const bool loaded = m.load_file(path.c_str());
+  writer.join();
+  // Only a load that came after the writer finished may succeed, with b.
+  if (loaded) {
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(at(m, k / 2, k % 2), 2.5f) << k;
+  } else {
+    expect_log(log, {loading(path), {kWhere, "ERROR: file " + path +
+                                                 " changed while loading!",
+                                     kError}});
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(at(m, k / 2, k % 2), -7.0f) << k;
+  }
+}
+
 }  // namespace
