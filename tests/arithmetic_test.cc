@@ -140,6 +140,21 @@ TEST(Multiply, OperandThatIsNotAMatrixStopsBeforeWriting) {
   EXPECT_EQ(element_bits(B), before);
 }
 
+TEST(Multiply, OperandOfNegativeShapeStopsBeforeWriting) {
+  // The shapes agree, so only the refusal of the working copy keeps GSL
+  // from an allocation whose failure would end the process.
+  MDFA_ResponseMatrix R("R", 2, -1, nullptr);
+  MDFA_ResponseMatrix A("A", -1, 2, nullptr);
+  MDFA_ResponseMatrix B("B", 2, 2, nullptr);
+  fill_sentinels(B);
+  const auto before = element_bits(B);
+  LogCapture log;
+  R.multiply(A, B);
+  expect_one_error(log, "MDFA_ResponseMatrix::create_gsl_matrix",
+                   "ERROR: allocating GSL matrix of -1 x 2 elements !\n");
+  EXPECT_EQ(element_bits(B), before);
+}
+
 // An inverse response matrix (actuators x monitors) read from its file,
 // times a column of monitor deviations, gives one setting per actuator.
 TEST(Multiply, FileMatrixTimesDeviationsGivesOneValuePerActuator) {
@@ -253,6 +268,27 @@ TEST(Transpose, ShapeMismatchLeavesResultUnchanged) {
                    "ERROR: Dimension mismatch: dim(transR) (2 x 3) must be "
                    "inverse of dim(this) (2 x 3)");
   EXPECT_EQ(element_bits(T), before);
+}
+
+TEST(Transpose, NegativeShapeStopsBeforeWriting) {
+  // The refused copy keeps GSL from an allocation whose failure would end
+  // the process.
+  struct Case {
+    int rows, cols;
+    const char* message;
+  };
+  for (const Case& c :
+       {Case{-1, 2, "ERROR: allocating GSL matrix of -1 x 2 elements !\n"},
+        Case{2, -1, "ERROR: allocating GSL matrix of 2 x -1 elements !\n"}}) {
+    MDFA_ResponseMatrix R("R", c.rows, c.cols, nullptr);
+    MDFA_ResponseMatrix T("T", 2, 2, nullptr);
+    fill_sentinels(T);
+    const auto before = element_bits(T);
+    LogCapture log;
+    R.transpose(T);
+    expect_one_error(log, "MDFA_ResponseMatrix::create_gsl_matrix", c.message);
+    EXPECT_EQ(element_bits(T), before);
+  }
 }
 
 TEST(Transpose, EmptyOrNotAMatrix) {

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -92,6 +93,20 @@ TEST(ChicanePhysics, FieldAndAngleAreTheirFormulas) {
   for (double alpha : kAngles) {
     EXPECT_EQ(alpha2B(alpha, 1000.0, 0.5),
               ((1000.0 * 0.003335641597318678) / 0.5) * std::sin(alpha));
+  }
+}
+
+TEST(ChicanePhysics, FieldMultipliesByTheDoubleInverseOfK) {
+  // At the double nearest pi/2 the sine is exactly 1, so with leff 1 m the
+  // field is E x 0.003335641597318678 rounded once. The goldens are that
+  // exact product rounded to the nearest double (shortest round-trip
+  // digits); dividing by 299.7924 instead gives the next double up for
+  // both energies (0.43363340765142816 and 2.334949118123075).
+  ASSERT_EQ(std::sin(kHalfPi), 1.0);
+  for (const auto& [E, field] : {std::pair{130.0, 0.4336334076514281},
+                                 std::pair{700.0, 2.3349491181230744}}) {
+    const double B = alpha2B(kHalfPi, E, 1.0);
+    EXPECT_EQ(B, field) << E << " MeV: " << std::hexfloat << B;
   }
 }
 

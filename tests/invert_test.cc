@@ -133,6 +133,29 @@ TEST_F(Invert, InternalToleranceIsRoundedToTwoSignificantDigits) {
             "INFO: Using internal tolerance for SVD cut off: 5.500000e-14");
 }
 
+TEST_F(Invert, InternalToleranceScalesWithTheLargerDimensionToTheFloat) {
+  // 20 x max(2, 3) x 2^-52 = 1.33e-14, rounded to 1.3e-14; the float steps
+  // give exactly the float nearest 1.3e-14 (the smaller dimension would
+  // give 8.9e-15, and narrowing the power of ten before the last product
+  // the float below).
+  for (const auto& shape : {std::array<int, 2>{2, 3}, {3, 2}}) {
+    MDFA_ResponseMatrix a("A", shape[0], shape[1], nullptr);
+    a.init(0.0f);
+    a.set_value(20.0f, 0, 0, -1, -1, -1, -1);
+    a.set_value(1.0f, 1, 1, -1, -1, -1, -1);
+    MDFA_ResponseMatrix inv("INV", shape[1], shape[0], nullptr);
+    K_spectrum sv("SV", 10, nullptr);
+    float tol = -1.0f;
+    int nosv = 0;
+    zub_test::StdoutCapture out;
+    a.invert(inv, sv, &tol, &nosv);
+    out.text();
+    ASSERT_EQ(spectrum_of(sv), (std::vector<float>{20, 1}));
+    EXPECT_EQ(tol, 1.3e-14f)
+        << shape[0] << " x " << shape[1] << ": " << std::hexfloat << tol;
+  }
+}
+
 TEST_F(Invert, SecondCallUsesTheStoredToleranceAsTheUsers) {
   MDFA_ResponseMatrix a("A", 2, 3, nullptr);
   set_rows(a, {{1, 2, 0}, {0, 1, 3}});

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -191,6 +192,29 @@ TEST_F(LoadFile, StoresThroughTheBaseStore) {
   ASSERT_TRUE(m.load_file(path.c_str()));
   EXPECT_EQ(m.calls, 0);
   EXPECT_EQ(at(m, 0, 1), 2.0f);
+}
+
+// An exception that ends a load after the values were stored (here from the
+// logger, at the closing message) puts every former value back.
+TEST_F(LoadFile, ExceptionAfterStoringLeavesTheMatrixAsItWas) {
+  const std::string path = dir.write("rm.txt", "1 2 3\n4\n5 6 7\n");
+  MDFA_ResponseMatrix m("RM", 3, 3, nullptr);
+  fill_sentinels(m);
+  const auto before = element_bits(m);
+  struct refusing_log {
+    refusing_log()
+        : previous(karst::set_log_sink([](const std::string&,
+                                          const std::string& message,
+                                          unsigned) {
+            if (message.rfind("INFO: Read", 0) == 0) {
+              throw std::runtime_error("log full");
+            }
+          })) {}
+    ~refusing_log() { karst::set_log_sink(std::move(previous)); }
+    karst::LogSink previous;
+  } log;
+  EXPECT_THROW(m.load_file(path.c_str()), std::runtime_error);
+  EXPECT_EQ(element_bits(m), before);
 }
 
 // ---------------------------------------------------------------- shape
@@ -381,6 +405,43 @@ TEST_F(LoadFile, FileRewrittenWhileLoadingLoadsWholeOrNotAtAll) {
     // Without a writer the same file loads.
     LogCapture log;
     EXPECT_TRUE(m.load_file(path.c_str()));
+  }
+}
+
+// A writer that stops for a moment half-way through a rewrite leaves a mix
+// that two reads in a row agree on; the file was changed moments ago, so the
+// loader looks again after a pause and sees the rewrite go on.
+TEST_F(LoadFile, WriterPausedHalfWayIsNotTakenForAVersion) {
+  const std::string a = "1.5 1.5\n1.5 1.5\n";
+  const std::string b = "2.5 2.5\n2.5 2.5\n";
+  const std::string path = dir.write("rm.txt", a);
+  MDFA_ResponseMatrix m("RM", 2, 2, nullptr);
+  m.init(-7.0f);
+  std::atomic<bool> half{false};
+  std::thread writer([&] {
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    if (fd < 0) return;
+    const size_t first = b.size() / 2;
+    bool ok = ::pwrite(fd, b.data(), first, 0) == static_cast<ssize_t>(first);
+    half = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    ok = ok && ::pwrite(fd, b.data() + first, b.size() - first,
+                        static_cast<off_t>(first)) ==
+                   static_cast<ssize_t>(b.size() - first);
+    ::close(fd);
+  });
+  while (!half) std::this_thread::yield();
+  LogCapture log;
+  const bool loaded = m.load_file(path.c_str());
+  writer.join();
+  // Only a load that came after the writer finished may succeed, with b.
+  if (loaded) {
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(at(m, k / 2, k % 2), 2.5f) << k;
+  } else {
+    expect_log(log, {loading(path), {kWhere, "ERROR: file " + path +
+                                                 " changed while loading!",
+                                     kError}});
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(at(m, k / 2, k % 2), -7.0f) << k;
   }
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <locale>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -91,6 +92,24 @@ TEST(ValueReader, LongNumbersReadAsTheStreamReadsThem) {
   const std::string near(value_reader::kLongNumber - 2, '9');
   expect_same_doubles(read_line("1." + near + " 2").values,
                       stream_values("1." + near + " 2"));
+}
+
+// Under a global locale whose decimal point is a comma, a long number is
+// the stream's to read, comma and all.
+TEST(ValueReader, LongNumbersUnderAnotherDecimalPoint) {
+  struct comma_point : std::numpunct<char> {
+    char do_decimal_point() const override { return ','; }
+  };
+  const std::locale saved =
+      std::locale::global(std::locale(std::locale::classic(), new comma_point));
+  const std::string line = std::string(1500, '0') + ",5 7,25";
+  std::vector<double> got = read_line(line).values;
+  std::istringstream s(line);  // imbued with the global locale too
+  std::vector<double> want;
+  for (double val; s >> val;) want.push_back(val);
+  std::locale::global(saved);
+  EXPECT_EQ(want, (std::vector<double>{0.5, 7.25}));
+  expect_same_doubles(got, want);
 }
 
 TEST(ValueReader, StopsAtTheFirstThingThatIsNotANumber) {
