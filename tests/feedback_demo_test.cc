@@ -179,6 +179,16 @@ TEST(FeedbackDemo, OtherShapesRunToo) {
   EXPECT_NE(r.out.find("\n     3 of 3 singular values kept\n"),
             std::string::npos)
       << r.out;
+  // The count is invert's: with tolerance 0, 1e-39 stays out all the same,
+  // its reciprocal being beyond the float range.
+  const std::string diag = dir.write("diag.txt", "2 0\n0 1e-39\n");
+  const program_result d = demo({"--file", diag, "--monitors", "2",
+                                 "--actuators", "2", "--tol", "0", "--quiet"});
+  ASSERT_TRUE(d.exited);
+  EXPECT_NE(d.out.find("\n     1 of 2 singular values kept\n"),
+            std::string::npos)
+      << d.out;
+  EXPECT_NE(d.out.find("1e-39  .  "), std::string::npos) << d.out;
 }
 
 // ---------------------------------------- refusals
