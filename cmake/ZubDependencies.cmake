@@ -25,9 +25,11 @@ macro(zub_dependency_missing what)
   message(FATAL_ERROR "${what} not found (Debian: tools/install-deps.sh)")
 endmacro()
 
+# Said once, then dropped from the cache (where earlier versions put it).
 if(DEFINED ZUB_FEEDBACK_BLAS_LIBRARY)
   message(WARNING "ZUB_FEEDBACK_BLAS_LIBRARY is no longer used: choose the "
     "BLAS with -DBLA_VENDOR=... (README.md, \"Choosing the BLAS\")")
+  unset(ZUB_FEEDBACK_BLAS_LIBRARY CACHE)
 endif()
 
 if(NOT DEFINED ZUB_FEEDBACK_PREFERRED_BLAS)
@@ -62,9 +64,16 @@ if(NOT TARGET zub::blas)
     message(STATUS "BLAS and LAPACK (${ZUB_FEEDBACK_BLAS_VENDOR}): "
       "${LAPACK_LIBRARIES}")
   endif()
+  # LAPACK_LIBRARIES holds the BLAS too (the LAPACK::LAPACK target needs
+  # CMake 3.18).
   add_library(zub::blas INTERFACE IMPORTED)
   set_target_properties(zub::blas PROPERTIES
-    INTERFACE_LINK_LIBRARIES "LAPACK::LAPACK")
+    INTERFACE_LINK_LIBRARIES "${LAPACK_LIBRARIES}")
+  if(LAPACK_LINKER_FLAGS)
+    separate_arguments(zub_blas_flags UNIX_COMMAND "${LAPACK_LINKER_FLAGS}")
+    set_target_properties(zub::blas PROPERTIES
+      INTERFACE_LINK_OPTIONS "${zub_blas_flags}")
+  endif()
 endif()
 
 find_package(GSL QUIET)

@@ -84,6 +84,10 @@ physics of a four-dipole bunch-compressor chicane. With its headers, CMake
 package, pkg-config file and the rmtool command, which checks, inverts and
 applies response-matrix files.")
 set(zub_deb_depends "${ZUB_FEEDBACK_DEB_DEPENDS}")
+# What building against the headers needs beyond what runs: they include
+# GSL's and Armadillo's, and the CMake package looks for a BLAS to link.
+set(CPACK_DEBIAN_ZUB_FEEDBACK_PACKAGE_RECOMMENDS
+  "libgsl-dev, libarmadillo-dev, libopenblas-dev | liblapack-dev")
 
 # The framework's library, where dpkg-shlibdeps looks for it: it may lie
 # outside the system's library directories and belong to no package.
@@ -105,11 +109,13 @@ server builds zub_feedback against its real framework instead.")
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zub-feedback-karst-standin
     COMPONENT karst_standin EXCLUDE_FROM_ALL)
 else()
-  get_target_property(zub_karst_location karst::karst LOCATION)
-  if(zub_karst_location)
-    get_filename_component(zub_karst_dir "${zub_karst_location}" DIRECTORY)
-  else()
-    set(zub_karst_dir "")
+  set(zub_karst_dir "")
+  get_target_property(zub_karst_type karst::karst TYPE)
+  if(NOT zub_karst_type STREQUAL "INTERFACE_LIBRARY")
+    get_target_property(zub_karst_location karst::karst LOCATION)
+    if(zub_karst_location)
+      get_filename_component(zub_karst_dir "${zub_karst_location}" DIRECTORY)
+    endif()
   endif()
 endif()
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${zub_karst_dir})
