@@ -3,7 +3,8 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test demo clean bench test-sanitize test-valgrind fuzz
+.PHONY: all deps configure build test demo clean bench test-sanitize test-valgrind fuzz \
+  test-generic-blas package
 
 all: build
 
@@ -54,6 +55,42 @@ fuzz:
 	@cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS) --target fuzzers
 	@./fuzz/run.sh $(FUZZ_BUILD_DIR) $(FUZZ_SECONDS)
 
+# The library and its unit tests built against the BLAS and LAPACK that
+# CMake's FindBLAS calls Generic (Debian's libblas-dev and liblapack-dev), in
+# a directory of their own, and run with Debian's reference implementations:
+# libblas.so.3 and liblapack.so.3 are alternatives that point at OpenBLAS
+# when it is installed, so the reference ones are put ahead of them.
+GENERIC_BUILD_DIR ?= build-generic
+MULTIARCH = $(shell dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
+REFERENCE_BLAS = /usr/lib/$(MULTIARCH)/blas:/usr/lib/$(MULTIARCH)/lapack
+test-generic-blas: deps
+	@cmake -S . -B $(GENERIC_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DBLA_VENDOR=Generic -DZUB_FEEDBACK_BUILD_TOOLS=OFF \
+	  -DZUB_FEEDBACK_BUILD_EXAMPLES=OFF -DZUB_FEEDBACK_BUILD_BENCHMARKS=OFF \
+	  -DZUB_FEEDBACK_INSTALL=OFF >/dev/null
+	@cmake --build $(GENERIC_BUILD_DIR) -j $(JOBS)
+	@cd $(GENERIC_BUILD_DIR) && LD_LIBRARY_PATH=$(REFERENCE_BLAS) \
+	  ctest --output-on-failure -j $(JOBS)
+
+# Debian packages (CPack) in build-package/, built with Debian's hardening
+# flags: zub-feedback and, when built against the bundled framework
+# stand-in, zub-feedback-karst-standin. A server's package is built against
+# its real framework:
+#   make package PACKAGE_ARGS="-DZUB_FEEDBACK_USE_INSTALLED_KARST=ON -DCMAKE_PREFIX_PATH=/opt/karst"
+PACKAGE_BUILD_DIR ?= build-package
+PACKAGE_ARGS ?=
+package:
+	@./tools/install-deps.sh package
+	@export DEB_BUILD_MAINT_OPTIONS=hardening=+all; \
+	  CXXFLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+	  LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
+	  cmake -S . -B $(PACKAGE_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_INSTALL_PREFIX=/usr -DZUB_FEEDBACK_BUILD_TESTS=OFF \
+	  -DZUB_FEEDBACK_BUILD_BENCHMARKS=OFF -DZUB_FEEDBACK_BUILD_EXAMPLES=OFF \
+	  $(PACKAGE_ARGS) >/dev/null
+	@cmake --build $(PACKAGE_BUILD_DIR) -j $(JOBS)
+	@cd $(PACKAGE_BUILD_DIR) && cpack -G DEB
+
 # The benchmarks with one BLAS thread, so that each ratio compares like with
 # like; the table of ratios comes last. BENCH_ARGS takes Google Benchmark's
 # flags, e.g. BENCH_ARGS=--benchmark_filter=invert.
@@ -71,4 +108,5 @@ demo: configure
 	@$(BUILD_DIR)/examples/feedback_demo $(DEMO_ARGS)
 
 clean:
-	@rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR) $(FUZZ_BUILD_DIR)
+	@rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR) $(FUZZ_BUILD_DIR) \
+	  $(GENERIC_BUILD_DIR) $(PACKAGE_BUILD_DIR)

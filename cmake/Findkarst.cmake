@@ -3,9 +3,10 @@
 # The framework's own CMake package (karstConfig.cmake) comes first. Without
 # one, karst.h and libkarst are searched under CMAKE_PREFIX_PATH and
 # KARST_ROOT, or taken as given in KARST_INCLUDE_DIR and KARST_LIBRARY (which
-# skip the package search).
+# skip the package search). Only the framework's own names are searched: the
+# stand-in bundled with zub_feedback (karst_standin) is never taken for it.
 if(NOT KARST_INCLUDE_DIR OR NOT KARST_LIBRARY)
-  # Installed beside zub_feedback, the stand-in's package is one directory
+  # A framework package installed in zub_feedback's prefix is one directory
   # up from this file.
   find_package(karst CONFIG QUIET HINTS "${CMAKE_CURRENT_LIST_DIR}/../karst")
   if(karst_FOUND)

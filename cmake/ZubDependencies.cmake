@@ -1,11 +1,20 @@
 # The numerical libraries behind the response matrix, as targets:
-#   zub::blas       one library with CBLAS, BLAS and LAPACK: OpenBLAS unless
-#                   ZUB_FEEDBACK_BLAS_LIBRARY names another
-#   zub::gsl        GSL, its CBLAS calls served by zub::blas
+#   zub::blas       BLAS and LAPACK, from CMake's FindBLAS and FindLAPACK
+#   zub::gsl        GSL, its CBLAS calls served by zub::blas where that has
+#                   CBLAS, by GSL's own CBLAS otherwise
 #   zub::armadillo  Armadillo's headers calling zub::blas directly
 # Included by the build and by the installed package configuration, so it
 # uses nothing of the source tree and may be included more than once. Inside
 # a package configuration a missing library marks that package not found.
+#
+# Which BLAS: the one BLA_VENDOR names, when it is set, as a CMake variable
+# or in the environment (FindBLAS's vendor
+# names: OpenBLAS, Generic for the reference BLAS, FlexiBLAS, Intel10_64lp,
+# ...). Otherwise ZUB_FEEDBACK_PREFERRED_BLAS (OpenBLAS; the installed
+# package prefers the one the library was built with) when it is found, and
+# any BLAS and LAPACK that FindBLAS and FindLAPACK find when it is not.
+# ZUB_FEEDBACK_BLAS_VENDOR tells afterwards which vendor was asked for ("All"
+# when any would do).
 
 macro(zub_dependency_missing what)
   if(CMAKE_FIND_PACKAGE_NAME)
@@ -16,10 +25,55 @@ macro(zub_dependency_missing what)
   message(FATAL_ERROR "${what} not found (Debian: tools/install-deps.sh)")
 endmacro()
 
-find_library(ZUB_FEEDBACK_BLAS_LIBRARY NAMES openblas
-  DOC "Library that provides CBLAS, BLAS and LAPACK for GSL and Armadillo")
-if(NOT ZUB_FEEDBACK_BLAS_LIBRARY)
-  zub_dependency_missing("OpenBLAS (libopenblas-dev)")
+# Said once, then dropped from the cache (where earlier versions put it).
+if(DEFINED ZUB_FEEDBACK_BLAS_LIBRARY)
+  message(WARNING "ZUB_FEEDBACK_BLAS_LIBRARY is no longer used: choose the "
+    "BLAS with -DBLA_VENDOR=... (README.md, \"Choosing the BLAS\")")
+  unset(ZUB_FEEDBACK_BLAS_LIBRARY CACHE)
+endif()
+
+if(NOT DEFINED ZUB_FEEDBACK_PREFERRED_BLAS)
+  set(ZUB_FEEDBACK_PREFERRED_BLAS OpenBLAS)
+endif()
+
+if(NOT TARGET zub::blas)
+  if(NOT BLA_VENDOR AND DEFINED ENV{BLA_VENDOR})
+    set(BLA_VENDOR "$ENV{BLA_VENDOR}")
+  endif()
+  if(BLA_VENDOR)
+    set(ZUB_FEEDBACK_BLAS_VENDOR "${BLA_VENDOR}")
+    find_package(BLAS QUIET)
+    find_package(LAPACK QUIET)
+  else()
+    set(BLA_VENDOR "${ZUB_FEEDBACK_PREFERRED_BLAS}")
+    set(ZUB_FEEDBACK_BLAS_VENDOR "${BLA_VENDOR}")
+    find_package(BLAS QUIET)
+    find_package(LAPACK QUIET)
+    unset(BLA_VENDOR)
+    if(NOT BLAS_FOUND OR NOT LAPACK_FOUND)
+      set(ZUB_FEEDBACK_BLAS_VENDOR All)
+      find_package(BLAS QUIET)
+      find_package(LAPACK QUIET)
+    endif()
+  endif()
+  if(NOT BLAS_FOUND OR NOT LAPACK_FOUND)
+    zub_dependency_missing(
+      "BLAS and LAPACK (vendor ${ZUB_FEEDBACK_BLAS_VENDOR}; libopenblas-dev)")
+  endif()
+  if(NOT CMAKE_FIND_PACKAGE_NAME)
+    message(STATUS "BLAS and LAPACK (${ZUB_FEEDBACK_BLAS_VENDOR}): "
+      "${LAPACK_LIBRARIES}")
+  endif()
+  # LAPACK_LIBRARIES holds the BLAS too (the LAPACK::LAPACK target needs
+  # CMake 3.18).
+  add_library(zub::blas INTERFACE IMPORTED)
+  set_target_properties(zub::blas PROPERTIES
+    INTERFACE_LINK_LIBRARIES "${LAPACK_LIBRARIES}")
+  if(LAPACK_LINKER_FLAGS)
+    separate_arguments(zub_blas_flags UNIX_COMMAND "${LAPACK_LINKER_FLAGS}")
+    set_target_properties(zub::blas PROPERTIES
+      INTERFACE_LINK_OPTIONS "${zub_blas_flags}")
+  endif()
 endif()
 
 find_package(GSL QUIET)
@@ -32,21 +86,16 @@ if(NOT ARMADILLO_FOUND)
   zub_dependency_missing("Armadillo (libarmadillo-dev)")
 endif()
 
-if(NOT TARGET zub::blas)
-  add_library(zub::blas UNKNOWN IMPORTED)
-  set_target_properties(zub::blas PROPERTIES
-    IMPORTED_LOCATION "${ZUB_FEEDBACK_BLAS_LIBRARY}")
-endif()
-
-# Not GSL::gsl: that target brings GSL's reference CBLAS, which is several
-# times slower in gsl_blas_dgemm. libgsl still depends on libgslcblas, but
-# zub::blas comes first on the link line and so ahead of it in the dynamic
-# loader's search order, and it is the one that serves the cblas_* calls.
+# Not GSL::gsl: that target puts GSL's reference CBLAS first, which is
+# several times slower in gsl_blas_dgemm than OpenBLAS. Here zub::blas comes
+# first on the link line and so ahead in the dynamic loader's search order:
+# it serves the cblas_* calls when it has them (OpenBLAS and Debian's
+# reference libblas do), and GSL's own CBLAS after it serves them otherwise.
 if(NOT TARGET zub::gsl)
   add_library(zub::gsl INTERFACE IMPORTED)
   set_target_properties(zub::gsl PROPERTIES
     INTERFACE_INCLUDE_DIRECTORIES "${GSL_INCLUDE_DIRS}"
-    INTERFACE_LINK_LIBRARIES "${GSL_LIBRARY};zub::blas")
+    INTERFACE_LINK_LIBRARIES "${GSL_LIBRARY};zub::blas;${GSL_CBLAS_LIBRARY}")
 endif()
 
 # Debian's libarmadillo is only a wrapper that forwards to the libblas and

@@ -3,6 +3,7 @@
 // below 1/FLT_MAX has a reciprocal that no float holds, and one above
 // FLT_MAX cannot be published. Neither may reach a result as an infinity.
 // Each case is an input the fuzzer found (fuzz/corpus/matrix_ops/).
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -79,6 +80,11 @@ TEST(InvertFloatRange, ReciprocalBeyondFloatRangeIsLeftOut) {
   EXPECT_EQ(inverse.value(1, 0, -1, -1, -1, -1), 0.0f);
   EXPECT_EQ(nosv, 1);
   EXPECT_EQ(spectrum_of(spectrum), (std::vector<float>{2.0f, 1e-39f}));
+  // It is counted with the infinite ones.
+  const auto info = log.messages_at(0x80u);
+  EXPECT_NE(std::find(info.begin(), info.end(),
+                      "INFO: Removed 1 infinite values from S"),
+            info.end());
 }
 
 TEST(InvertFloatRange, SingularValueOfFloatMaxIsKept) {

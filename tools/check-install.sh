@@ -1,18 +1,27 @@
 #!/bin/sh
-# Proves the packaging the way a host server uses it: the framework
-# stand-in is built and installed alone into a temporary prefix, as a real
-# framework would be; the library is built against that installation and
-# installed beside it; then a small consumer program is built against the
-# installed library, once with CMake's find_package and once with
-# pkg-config, and run. A second pass finds the framework without its CMake
-# package, from its header and library alone.
+# Proves the packaging the way hosts use it, in a temporary directory and
+# without touching the machine's own installation:
+#
+# 1. `make package` as a new user runs it, with the bundled framework
+#    stand-in: the Debian packages zub-feedback and
+#    zub-feedback-karst-standin, their control fields and contents, lintian
+#    on both; unpacked into a temporary root, rmtool runs from there and a
+#    small consumer program (tests/consumer/) builds against the root with
+#    CMake's find_package and with pkg-config, and runs.
+# 2. A server's way: a framework installed on its own (the stand-in, with a
+#    CMake package karst and a pkg-config module karst of the kind a real
+#    framework provides), the library built and packaged against it: one
+#    package, holding nothing of the framework; the consumer again, both
+#    ways, against the unpacked package and the framework.
+# 3. A framework without a CMake package or pkg-config module, given by its
+#    header and library alone; the library installed with cmake --install
+#    and the consumer built against it both ways.
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=${JOBS:-2}
 work=$(mktemp -d "${TMPDIR:-/tmp}/zub-install.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
-prefix=$work/prefix
 
 step() { echo "check-install: $*"; }
 fail() { echo "check-install: FAILED: $*" >&2; exit 1; }
@@ -24,69 +33,197 @@ quiet() {
   fi
 }
 
-library_options="-DCMAKE_BUILD_TYPE=Release -DZUB_FEEDBACK_USE_INSTALLED_KARST=ON
-  -DZUB_FEEDBACK_BUILD_TESTS=OFF -DZUB_FEEDBACK_BUILD_BENCHMARKS=OFF
-  -DZUB_FEEDBACK_BUILD_EXAMPLES=OFF"
+./tools/install-deps.sh package lintian
+version=$(sed -n 's/^project(zub_feedback VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+major=${version%%.*}
+debversion=$version-1
+arch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+libdir=usr/lib/$arch
 
-step "framework stand-in alone into $prefix"
+# Every file of the zub-feedback package (directories left out), sorted.
+expected_files() {
+  cat <<EOF
+./usr/bin/rmtool
+./usr/include/zub_feedback/chicane_physics.h
+./usr/include/zub_feedback/zub_feedback.h
+./usr/include/zub_feedback/zub_feedback_version.h
+./$libdir/cmake/zub_feedback/Findkarst.cmake
+./$libdir/cmake/zub_feedback/ZubDependencies.cmake
+./$libdir/cmake/zub_feedback/zub_feedbackConfig.cmake
+./$libdir/cmake/zub_feedback/zub_feedbackConfigVersion.cmake
+./$libdir/cmake/zub_feedback/zub_feedbackTargets-relwithdebinfo.cmake
+./$libdir/cmake/zub_feedback/zub_feedbackTargets.cmake
+./$libdir/libzub_feedback.so
+./$libdir/libzub_feedback.so.$major
+./$libdir/libzub_feedback.so.$version
+./$libdir/pkgconfig/zub_feedback.pc
+./usr/share/doc/zub-feedback/README.md
+./usr/share/doc/zub-feedback/changelog.Debian.gz
+./usr/share/doc/zub-feedback/changelog.gz
+./usr/share/lintian/overrides/zub-feedback
+./usr/share/man/man1/rmtool.1.gz
+EOF
+}
+
+# check_package DEB DEPENDS-PATTERN...: the control fields and the files of
+# the zub-feedback package; each pattern must match its Depends line.
+check_package() {
+  pkg=$1
+  shift
+  [ -f "$pkg" ] || fail "no package $pkg"
+  dpkg-deb -I "$pkg" >"$work/info"
+  sed -n 's/^ //p' "$work/info" | grep -q "^Package: zub-feedback$" ||
+    fail "$pkg: package name"
+  sed -n 's/^ //p' "$work/info" | grep -q "^Version: $debversion$" ||
+    fail "$pkg: version is not $debversion"
+  depends=$(sed -n 's/^ Depends: //p' "$work/info")
+  echo "check-install:   Depends: $depends"
+  for pattern in "$@"; do
+    echo "$depends" | grep -Eq "$pattern" || fail "$pkg: Depends lacks $pattern"
+  done
+  dpkg-deb -c "$pkg" | awk '$1 !~ /^d/ { print $6 }' | sort >"$work/files"
+  expected_files | sort | diff -u - "$work/files" >&2 ||
+    fail "$pkg: files differ from the expected ones (above)"
+  dpkg-deb --fsys-tarfile "$pkg" | tar -xOf - "./$libdir/libzub_feedback.so.$version" \
+    >"$work/lib.so"
+  soname=$(readelf -d "$work/lib.so" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
+  [ "$soname" = "libzub_feedback.so.$major" ] || fail "$pkg: SONAME is '$soname'"
+}
+
+# run_lintian DEB...: every tag of severity error or warning fails, but
+# the copyright file, which waits for the project's license.
+run_lintian() {
+  for pkg in "$@"; do
+    lintian --fail-on error,warning --suppress-tags no-copyright-file "$pkg" \
+      >"$work/lintian" 2>&1 || {
+      cat "$work/lintian" >&2
+      fail "lintian on $pkg"
+    }
+  done
+  echo "check-install:   lintian: no error or warning but no-copyright-file"
+}
+
+# no_build_paths LIBDIR: the installed CMake package and pkg-config file
+# name no file of the build machine: no path under the temporary directory,
+# no library or header by its absolute path; the pkg-config file's paths all
+# start from its own place.
+no_build_paths() {
+  if grep -rEn "$work|(^|[\" ;])/[^\" ;]*\.(so|a)([.\" ;]|\$)|\"/usr/include|\"/opt/" \
+    "$1/cmake/zub_feedback" ||
+    grep -En "$work|(^|[ =])-?[LI]?/" "$1/pkgconfig/zub_feedback.pc"; then
+    fail "the installed package files name paths of the build machine (above)"
+  fi
+}
+
+# consumers NAME CMAKE-PREFIX-PATH PKG-CONFIG-PATH LIBRARY-PATH [CMAKE-ARGS]:
+# builds and runs the consumer with find_package and with pkg-config.
+# PKG_EXTRA holds what the host adds to pkg-config's flags.
+consumers() {
+  name=$1 prefixes=$2 pcpath=$3 libpath=$4
+  shift 4
+  quiet cmake -S tests/consumer -B "$work/consumer-$name" \
+    -DCMAKE_PREFIX_PATH="$prefixes" "$@"
+  quiet cmake --build "$work/consumer-$name"
+  "$work/consumer-$name/consumer" >"$work/out" || fail "consumer ($name, CMake)"
+  grep -qx "consumer: ok, zub_feedback $version" "$work/out" ||
+    fail "consumer ($name, CMake) printed '$(cat "$work/out")'"
+  # shellcheck disable=SC2086
+  flags=$(PKG_CONFIG_PATH=$pcpath pkg-config --cflags --libs zub_feedback) ||
+    fail "pkg-config ($name)"
+  # shellcheck disable=SC2086
+  quiet c++ -std=c++17 tests/consumer/consumer.cc -o "$work/consumer-$name-pc" \
+    $flags ${PKG_EXTRA:-}
+  LD_LIBRARY_PATH=$libpath "$work/consumer-$name-pc" >"$work/out" ||
+    fail "consumer ($name, pkg-config)"
+  grep -qx "consumer: ok, zub_feedback $version" "$work/out" ||
+    fail "consumer ($name, pkg-config) printed '$(cat "$work/out")'"
+}
+
+step "1. make package, with the bundled stand-in"
+quiet make package PACKAGE_BUILD_DIR="$work/pkg" JOBS="$jobs"
+deb=$work/pkg/zub-feedback_${debversion}_$(dpkg --print-architecture).deb
+standin=$work/pkg/zub-feedback-karst-standin_${debversion}_$(dpkg --print-architecture).deb
+check_package "$deb" "^zub-feedback-karst-standin \(= $debversion\)" \
+  "libgsl[0-9]" "libopenblas0|libblas3" "libstdc\+\+6"
+dpkg-deb -c "$standin" | grep "libkarst_standin.so.0$" >/dev/null ||
+  fail "the stand-in package lacks libkarst_standin.so.0"
+if dpkg-deb -c "$standin" | awk '{ print $6 }' | grep -E "/karst/|libkarst\.so|/karst\.pc|karstConfig"; then
+  fail "the stand-in package holds a name of the real framework (above)"
+fi
+run_lintian "$deb" "$standin"
+echo "check-install:   version $version, package $debversion, SONAME libzub_feedback.so.$major"
+unpacked=$work/root
+dpkg-deb -x "$deb" "$unpacked"
+dpkg-deb -x "$standin" "$unpacked"
+quiet env LD_LIBRARY_PATH="$unpacked/$libdir" "$unpacked/usr/bin/rmtool" svd \
+  "$root/examples/data/beamline_24x12.txt"
+no_build_paths "$unpacked/$libdir"
+consumers package "$unpacked/usr" "$unpacked/$libdir/pkgconfig" "$unpacked/$libdir"
+
+step "2. against an installed framework with a CMake package, packaged"
+framework=$work/framework
 quiet cmake -S karst -B "$work/karst" -DCMAKE_BUILD_TYPE=Release
 quiet cmake --build "$work/karst" -j "$jobs"
-quiet cmake --install "$work/karst" --prefix "$prefix"
-[ -f "$prefix/lib/cmake/karst/karstConfig.cmake" ] || fail "no karst package"
-
-step "library and rmtool against the installed framework"
+quiet cmake --install "$work/karst" --prefix "$framework"
+# The framework's own package and module, as a real framework provides them.
+mkdir -p "$framework/lib/cmake/karst"
+cat >"$framework/lib/cmake/karst/karstConfig.cmake" <<'EOF'
+get_filename_component(_karst_prefix "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
+if(NOT TARGET karst::karst)
+  add_library(karst::karst SHARED IMPORTED)
+  set_target_properties(karst::karst PROPERTIES
+    IMPORTED_LOCATION "${_karst_prefix}/lib/libkarst_standin.so.0"
+    IMPORTED_SONAME libkarst_standin.so.0
+    INTERFACE_INCLUDE_DIRECTORIES "${_karst_prefix}/include/karst_standin"
+    INTERFACE_COMPILE_FEATURES cxx_std_17)
+endif()
+EOF
+sed 's/^Name: .*/Name: karst/' "$framework/lib/pkgconfig/karst_standin.pc" \
+  >"$framework/lib/pkgconfig/karst.pc"
+export PKG_CONFIG_PATH="$framework/lib/pkgconfig"
+library_options="-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr
+  -DZUB_FEEDBACK_USE_INSTALLED_KARST=ON -DZUB_FEEDBACK_BUILD_TESTS=OFF
+  -DZUB_FEEDBACK_BUILD_BENCHMARKS=OFF -DZUB_FEEDBACK_BUILD_EXAMPLES=OFF"
 # shellcheck disable=SC2086
-quiet cmake -S . -B "$work/lib" $library_options -DCMAKE_PREFIX_PATH="$prefix"
-grep -q "^karst_DIR:PATH=$prefix/lib/cmake/karst\$" "$work/lib/CMakeCache.txt" ||
+quiet cmake -S . -B "$work/lib" $library_options -DCMAKE_PREFIX_PATH="$framework"
+grep -q "^karst_DIR:PATH=$framework/lib/cmake/karst\$" "$work/lib/CMakeCache.txt" ||
   fail "the build did not use the installed framework"
 [ ! -e "$work/lib/karst" ] || fail "the bundled stand-in was built as well"
 quiet cmake --build "$work/lib" -j "$jobs"
+(cd "$work/lib" && quiet cpack -G DEB)
+hostdeb=$(ls "$work"/lib/*.deb)
+[ "$hostdeb" = "$work/lib/zub-feedback_${debversion}_$(dpkg --print-architecture).deb" ] ||
+  fail "packages made against an installed framework: $hostdeb"
+check_package "$hostdeb" "libgsl[0-9]" "libopenblas0|libblas3"
+if echo "$depends" | grep -q standin; then fail "Depends names the stand-in"; fi
+unpacked=$work/root-host
+dpkg-deb -x "$hostdeb" "$unpacked"
+grep -q "^Requires: gsl karst$" "$unpacked/$libdir/pkgconfig/zub_feedback.pc" ||
+  fail "zub_feedback.pc does not require the framework's module"
+no_build_paths "$unpacked/$libdir"
+consumers host "$unpacked/usr;$framework" \
+  "$unpacked/$libdir/pkgconfig:$framework/lib/pkgconfig" \
+  "$unpacked/$libdir:$framework/lib"
+unset PKG_CONFIG_PATH
+
+step "3. against a framework given by its header and library alone"
+rm "$framework/lib/cmake/karst/karstConfig.cmake" "$framework/lib/pkgconfig/karst.pc"
+karst_files="-DKARST_INCLUDE_DIR=$framework/include/karst_standin
+  -DKARST_LIBRARY=$framework/lib/libkarst_standin.so"
+# shellcheck disable=SC2086
+quiet cmake -S . -B "$work/lib" $karst_files
+quiet cmake --build "$work/lib" -j "$jobs"
+prefix=$work/prefix
+plibdir=$prefix/lib/$arch
 quiet cmake --install "$work/lib" --prefix "$prefix"
-
-step "installed files"
-lib=$prefix/lib/libzub_feedback.so
-for f in "$lib" "$prefix/include/zub_feedback/zub_feedback.h" \
-  "$prefix/include/zub_feedback/chicane_physics.h" \
-  "$prefix/lib/cmake/zub_feedback/zub_feedbackConfig.cmake" \
-  "$prefix/lib/cmake/zub_feedback/zub_feedbackConfigVersion.cmake" \
-  "$prefix/lib/pkgconfig/zub_feedback.pc" "$prefix/bin/rmtool"; do
-  [ -e "$f" ] || fail "missing $f"
-done
-# The SONAME carries the project's major version; the file the full one.
-version=$(sed -n 's/^project(zub_feedback VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-major=${version%%.*}
-soname=$(readelf -d "$lib" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
-[ "$soname" = "libzub_feedback.so.$major" ] || fail "SONAME is '$soname'"
-[ -f "$prefix/lib/libzub_feedback.so.$version" ] || fail "no .so.$version"
-echo "check-install: version $version, SONAME $soname"
-# Installed tools find the libraries beside them.
-quiet "$prefix/bin/rmtool" svd "$root/examples/data/beamline_24x12.txt"
-
-step "consumer with find_package(zub_feedback)"
-quiet cmake -S tests/consumer -B "$work/consumer" -DCMAKE_PREFIX_PATH="$prefix"
-quiet cmake --build "$work/consumer"
-"$work/consumer/consumer" || fail "consumer (CMake)"
-
-step "consumer with pkg-config"
-export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
-flags=$(pkg-config --cflags --libs zub_feedback) || fail "pkg-config"
+grep -q "^Libs: .* -lkarst_standin " "$plibdir/pkgconfig/zub_feedback.pc" ||
+  fail "zub_feedback.pc does not name the framework's library"
+no_build_paths "$plibdir"
+# The host gives the framework's directories, to CMake and to pkg-config.
+PKG_EXTRA="-I$framework/include/karst_standin -L$framework/lib"
 # shellcheck disable=SC2086
-quiet c++ -std=c++17 tests/consumer/consumer.cc -o "$work/consumer-pc" \
-  $flags -Wl,-rpath,"$prefix/lib"
-"$work/consumer-pc" || fail "consumer (pkg-config)"
-
-step "library against a framework without a CMake package"
-other=$work/prefix-plain
-# shellcheck disable=SC2086
-quiet cmake -S . -B "$work/lib-plain" $library_options \
-  -DZUB_FEEDBACK_BUILD_TOOLS=OFF \
-  -DKARST_INCLUDE_DIR="$prefix/include/karst" \
-  -DKARST_LIBRARY="$prefix/lib/libkarst.so"
-quiet cmake --build "$work/lib-plain" -j "$jobs"
-quiet cmake --install "$work/lib-plain" --prefix "$other"
-quiet cmake -S tests/consumer -B "$work/consumer-plain" \
-  -DCMAKE_PREFIX_PATH="$other"
-quiet cmake --build "$work/consumer-plain"
-"$work/consumer-plain/consumer" || fail "consumer (framework without package)"
+consumers plain "$prefix" "$plibdir/pkgconfig" "$plibdir:$framework/lib" \
+  $karst_files
+PKG_EXTRA=""
 
 echo "check-install: passed"

@@ -3,16 +3,21 @@
 # only what is missing. Safe to run again.
 set -eu
 
-packages="cmake make g++ pkg-config libgsl-dev libarmadillo-dev libopenblas-dev liblapack-dev libgtest-dev libbenchmark-dev"
+packages="cmake make g++ pkg-config libgsl-dev libarmadillo-dev libopenblas-dev libblas-dev liblapack-dev libgtest-dev libbenchmark-dev"
 
 # Extra lists, installed only when named on the command line, so that a plain
 # `make test` stays lean. The sanitized build uses g++'s own runtimes.
 #   valgrind  the memory checks (make test-valgrind)
 #   fuzz      clang with libFuzzer and its sanitizer runtimes (make fuzz)
+#   package   dpkg-shlibdeps, file and help2man for the Debian packages
+#             (make package)
+#   lintian   Debian's package checker (tools/check-install.sh)
 for extra in "$@"; do
   case "$extra" in
     valgrind) packages="$packages valgrind" ;;
     fuzz) packages="$packages clang libclang-rt-14-dev" ;;
+    package) packages="$packages dpkg-dev file gzip help2man" ;;
+    lintian) packages="$packages lintian" ;;
     *) echo "install-deps: unknown package list '$extra'" >&2; exit 2 ;;
   esac
 done

@@ -321,7 +321,7 @@ bool MDFA_ResponseMatrix::load_file(const char* fname) {
            fname, mon, act);
   } catch (...) {
     size_t k = 0;
-    for (int i = 0; i < rows && k < stored; ++i) {
+    for (int i = 0; i < rows; ++i) {
       for (int j = 0; j < width[static_cast<size_t>(i)] && k < stored; ++j) {
         K_mdfloat_array::set_value(staged[k++], i, j, -1, -1, -1, -1);
       }

@@ -16,6 +16,7 @@
 #include <armadillo>
 
 #include "karst.h"
+#include "zub_feedback_version.h"  // ZUB_FEEDBACK_VERSION_MAJOR, ...
 
 class MDFA_ResponseMatrix : public K_mdfloat_array {
  public:

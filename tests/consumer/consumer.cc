@@ -2,6 +2,7 @@
 // it links, its headers are complete, and the library works where it lies.
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "chicane_physics.h"
 #include "zub_feedback.h"
@@ -51,6 +52,13 @@ int main() {
 
   check(std::fabs(B2alpha(0.5, 1000.0, 0.5) - 0.07502) < 1e-4, "chicane");
 
-  if (failures == 0) std::puts("consumer: ok");
+  // The version macros agree with one another; tools/check-install.sh
+  // compares the printed version with the project's.
+  char version[32];
+  std::snprintf(version, sizeof version, "%d.%d.%d", ZUB_FEEDBACK_VERSION_MAJOR,
+                ZUB_FEEDBACK_VERSION_MINOR, ZUB_FEEDBACK_VERSION_PATCH);
+  check(std::string(version) == ZUB_FEEDBACK_VERSION_STRING, "version");
+
+  if (failures == 0) std::printf("consumer: ok, zub_feedback %s\n", version);
   return failures == 0 ? 0 : 1;
 }
