@@ -14,15 +14,11 @@
 #include <utility>
 
 #include "karst_runtime.h"
-
-// The project's version, given by the build.
-#ifndef ZUB_FEEDBACK_TOOL_VERSION
-#error "ZUB_FEEDBACK_TOOL_VERSION must be defined by the build"
-#endif
+#include "zub_feedback_version.h"
 
 namespace zub_cli {
 
-constexpr const char* kVersion = ZUB_FEEDBACK_TOOL_VERSION;
+constexpr const char* kVersion = ZUB_FEEDBACK_VERSION_STRING;
 
 // The line that --version prints.
 inline void print_version(const char* program) {
