@@ -49,7 +49,8 @@ K_mdfloat_array::K_mdfloat_array(const std::string& name, int d1, int d0,
   extent_[0] = std::max(d1, 0);
   extent_[1] = std::max(d0, 0);
   element_count_ = static_cast<std::int64_t>(extent_[0]) * extent_[1];
-  data_.set_float_array(std::vector<float>(static_cast<size_t>(element_count_)));
+  data_.set_float_array(
+      std::vector<float>(static_cast<size_t>(element_count_)));
 }
 
 K_mdfloat_array::~K_mdfloat_array() = default;

@@ -156,8 +156,8 @@ gsl_matrix* MDFA_ResponseMatrix::create_gsl_matrix() {
 
 arma::mat MDFA_ResponseMatrix::MDFA2arma_mat(MDFA_ResponseMatrix& A) {
   // Every element is written below, so the matrix is not zeroed first.
-  arma::mat m(static_cast<arma::uword>(A.rows), static_cast<arma::uword>(A.cols),
-              arma::fill::none);
+  arma::mat m(static_cast<arma::uword>(A.rows),
+              static_cast<arma::uword>(A.cols), arma::fill::none);
   for (int i = 0; i < A.rows; ++i) {
     for (int j = 0; j < A.cols; ++j) {
       m.at(static_cast<arma::uword>(i), static_cast<arma::uword>(j)) =
