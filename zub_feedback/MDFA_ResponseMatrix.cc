@@ -147,9 +147,13 @@ gsl_matrix* gsl_result_matrix(const MDFA_ResponseMatrix& m) {
 gsl_matrix* MDFA_ResponseMatrix::create_gsl_matrix() {
   gsl_matrix* m = gsl_result_matrix(*this);
   if (m == nullptr) return nullptr;
-  for (int i = 0; i < rows; ++i) {
+  // The shape in locals: the element store is a call that the compiler
+  // cannot see into, so members would be read again at every element.
+  const int M = rows;
+  const int N = cols;
+  for (int i = 0; i < M; ++i) {
     double* const row = m->data + static_cast<size_t>(i) * m->tda;
-    for (int j = 0; j < cols; ++j) row[j] = value(i, j, -1, -1, -1, -1);
+    for (int j = 0; j < N; ++j) row[j] = value(i, j, -1, -1, -1, -1);
   }
   return m;
 }
@@ -158,10 +162,16 @@ arma::mat MDFA_ResponseMatrix::MDFA2arma_mat(MDFA_ResponseMatrix& A) {
   // Every element is written below, so the matrix is not zeroed first.
   arma::mat m(static_cast<arma::uword>(A.rows),
               static_cast<arma::uword>(A.cols), arma::fill::none);
-  for (int i = 0; i < A.rows; ++i) {
-    for (int j = 0; j < A.cols; ++j) {
-      m.at(static_cast<arma::uword>(i), static_cast<arma::uword>(j)) =
-          A.value(i, j, -1, -1, -1, -1);
+  // Column-major: element (i, j) at i + j * ld. Shape and storage in locals,
+  // as in create_gsl_matrix.
+  const int M = A.rows;
+  const int N = A.cols;
+  double* const out = m.memptr();
+  const size_t ld = static_cast<size_t>(m.n_rows);
+  for (int i = 0; i < M; ++i) {
+    double* const row = out + i;
+    for (int j = 0; j < N; ++j) {
+      row[static_cast<size_t>(j) * ld] = A.value(i, j, -1, -1, -1, -1);
     }
   }
   return m;
@@ -176,12 +186,17 @@ MDFA_ResponseMatrix* MDFA_ResponseMatrix::arma_mat2MDFA(arma::mat A) {
            static_cast<unsigned long long>(A.n_cols), rows, cols);
     return this;
   }
-  // A's shape was checked above, so its elements are read unchecked.
-  for (int i = 0; i < rows; ++i) {
-    for (int j = 0; j < cols; ++j) {
-      set_value(static_cast<float>(A.at(static_cast<arma::uword>(i),
-                                        static_cast<arma::uword>(j))),
-                i, j, -1, -1, -1, -1);
+  // A's shape was checked above, so its elements are read unchecked;
+  // column-major, element (i, j) at i + j * ld.
+  const int M = rows;
+  const int N = cols;
+  const double* const in = A.memptr();
+  const size_t ld = static_cast<size_t>(A.n_rows);
+  for (int i = 0; i < M; ++i) {
+    const double* const row = in + i;
+    for (int j = 0; j < N; ++j) {
+      set_value(static_cast<float>(row[static_cast<size_t>(j) * ld]), i, j, -1,
+                -1, -1, -1);
     }
   }
   return this;
@@ -193,9 +208,11 @@ namespace {
 
 // Writes a working copy back into a response matrix of the same shape.
 void store_gsl_matrix(const gsl_matrix& m, MDFA_ResponseMatrix& target) {
-  for (size_t i = 0; i < m.size1; ++i) {
+  const size_t M = m.size1;
+  const size_t N = m.size2;
+  for (size_t i = 0; i < M; ++i) {
     const double* const row = m.data + i * m.tda;
-    for (size_t j = 0; j < m.size2; ++j) {
+    for (size_t j = 0; j < N; ++j) {
       target.set_value(static_cast<float>(row[j]), static_cast<int>(i),
                        static_cast<int>(j), -1, -1, -1, -1);
     }
