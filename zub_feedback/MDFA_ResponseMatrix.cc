@@ -794,14 +794,14 @@ void MDFA_ResponseMatrix::pinv(MDFA_ResponseMatrix& pinvR, float* tolerance) {
   }
 
   arma::mat A = MDFA2arma_mat(*this);
-  // Both filters treat each element alone, so they run in memory order.
+  // Both filters treat each element alone, so they run in memory order,
+  // without branches, which lets the compiler vectorise them.
   const double tol = *tolerance;
   unsigned in_filter = 0;
   for (double& a : A) {
-    if (tol > std::fabs(a) && a != 0.0) {
-      a = 0.0;
-      ++in_filter;
-    }
+    const bool removed = tol > std::fabs(a) && a != 0.0;
+    in_filter += removed;
+    a = removed ? 0.0 : a;
   }
   if (in_filter != 0) {
     report(name, kLevelInfo, "removed %d values (< %.g) in input\n",
@@ -811,25 +811,25 @@ void MDFA_ResponseMatrix::pinv(MDFA_ResponseMatrix& pinvR, float* tolerance) {
   // Armadillo's own tolerance and divide-and-conquer SVD; a failed SVD
   // throws std::runtime_error to the caller with pinvR untouched.
   arma::mat B = arma::pinv(A);
-  // One pass both filters B and looks for the first element beyond the
+  // One pass both filters B and notes whether an element lies beyond the
   // range of pinvR's floats (from a singular value below 1/FLT_MAX that
-  // Armadillo keeps), which would become an infinity; such a result is
-  // refused before anything about the filter is logged.
+  // Armadillo keeps), which would become an infinity. Such a result is
+  // refused, with the first of those elements, before anything about the
+  // filter is logged; the filter leaves those elements as they are.
   unsigned out_filter = 0;
-  const double* beyond_float = nullptr;
+  bool beyond_float = false;
   for (double& b : B) {
     const double magnitude = std::fabs(b);
-    if (kDoubleEpsilon > magnitude && b != 0.0) {
-      b = 0.0;
-      ++out_filter;
-    } else if (magnitude > FLT_MAX && beyond_float == nullptr) {
-      beyond_float = &b;
-    }
+    const bool removed = kDoubleEpsilon > magnitude && b != 0.0;
+    out_filter += removed;
+    beyond_float |= magnitude > FLT_MAX;
+    b = removed ? 0.0 : b;
   }
-  if (beyond_float != nullptr) {
+  if (beyond_float) {
+    const auto first = std::find_if(
+        B.begin(), B.end(), [](double b) { return std::fabs(b) > FLT_MAX; });
     report(name, kLevelError,
-           "ERROR: pseudo-inverse element %e beyond float range !\n",
-           *beyond_float);
+           "ERROR: pseudo-inverse element %e beyond float range !\n", *first);
     return;
   }
   if (out_filter != 0) {
