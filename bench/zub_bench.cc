@@ -3,6 +3,8 @@
 //   BM_invert/M/N         beside BM_gsl_svd/M/N      (gsl_linalg_SV_decomp)
 //   BM_pinv/M/N           beside BM_arma_pinv/M/N    (arma::pinv)
 //   BM_multiply/M/N       beside BM_dgemv/M/N        (cblas_dgemv)
+//                         and BM_gsl_dgemm/M/N   (the product alone, as
+//                                                 multiply forms it)
 //   BM_load_file/M/N      beside BM_stream_read/M/N  (one pass of >>)
 //   BM_ringbuf_store/S and BM_ringbuf_get/S
 //   BM_element_value/M/N      beside BM_float_load/M/N   (the element store
@@ -21,6 +23,7 @@
 
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
+#include <gsl/gsl_blas.h>
 #include <gsl/gsl_cblas.h>
 #include <gsl/gsl_linalg.h>
 #include <gsl/gsl_matrix.h>
@@ -306,6 +309,28 @@ void BM_dgemv(benchmark::State& state) {
   }
 }
 
+// The product alone, as multiply forms it on its working copies: GSL's dgemm
+// with a one-column right-hand side. What multiply adds to this is the
+// element store.
+void BM_gsl_dgemm(benchmark::State& state) {
+  const int m = rows_of(state);
+  const int n = cols_of(state);
+  const std::vector<double> inverse = test_values(n, m);
+  const std::vector<double> deviations = test_values(m, 1);
+  const Matrix gslThis(
+      gsl_matrix_alloc(static_cast<size_t>(n), static_cast<size_t>(m)));
+  const Matrix gslA(gsl_matrix_alloc(static_cast<size_t>(m), 1));
+  const Matrix gslB(gsl_matrix_alloc(static_cast<size_t>(n), 1));
+  std::copy(inverse.begin(), inverse.end(), gslThis->data);
+  std::copy(deviations.begin(), deviations.end(), gslA->data);
+  for (auto _ : state) {
+    gsl_blas_dgemm(CblasNoTrans, CblasNoTrans, 1.0, gslThis.get(), gslA.get(),
+                   0.0, gslB.get());
+    benchmark::DoNotOptimize(gslB->data);
+    benchmark::ClobberMemory();
+  }
+}
+
 // ---------------------------------------------------------------- load_file /
 // stream_read
 
@@ -478,6 +503,7 @@ BENCHMARK(BM_pinv)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_arma_pinv)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_multiply)->Apply(matrix_shapes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_dgemv)->Apply(matrix_shapes)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_gsl_dgemm)->Apply(matrix_shapes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_load_file)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_stream_read)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ringbuf_store)->Apply(ring_sizes)->Unit(benchmark::kMicrosecond);
@@ -613,6 +639,7 @@ class PairTableReporter : public benchmark::ConsoleReporter {
     const Pair pairs[] = {{"BM_invert", "BM_gsl_svd", 1.05, 200, 100},
                           {"BM_pinv", "BM_arma_pinv", 1.05, 200, 100},
                           {"BM_multiply", "BM_dgemv", 20.0, 500, 250},
+                          {"BM_multiply", "BM_gsl_dgemm", 0.0, 0, 0},
                           {"BM_load_file", "BM_stream_read", 2.5, 0, 0}};
     for (const Pair& p : pairs) {
       for (const auto& shape : kShapes) {
