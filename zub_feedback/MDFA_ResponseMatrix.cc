@@ -794,8 +794,9 @@ void MDFA_ResponseMatrix::pinv(MDFA_ResponseMatrix& pinvR, float* tolerance) {
   }
 
   arma::mat A = MDFA2arma_mat(*this);
-  // Both filters treat each element alone, so they run in memory order,
-  // without branches, which lets the compiler vectorise them.
+  // Both filters treat each element alone, so they run in memory order, and
+  // without branches: a matrix that mixes kept and removed elements costs no
+  // mispredictions.
   const double tol = *tolerance;
   unsigned in_filter = 0;
   for (double& a : A) {
