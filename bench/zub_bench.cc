@@ -3,8 +3,12 @@
 //   BM_invert/M/N         beside BM_gsl_svd/M/N      (gsl_linalg_SV_decomp)
 //   BM_pinv/M/N           beside BM_arma_pinv/M/N    (arma::pinv)
 //   BM_multiply/M/N       beside BM_dgemv/M/N        (cblas_dgemv)
+//                         and BM_gsl_dgemm/M/N   (the product alone, as
+//                                                 multiply forms it)
 //   BM_load_file/M/N      beside BM_stream_read/M/N  (one pass of >>)
 //   BM_ringbuf_store/S and BM_ringbuf_get/S
+//   BM_element_value/M/N      beside BM_float_load/M/N   (the element store
+//   BM_element_set_value/M/N  beside BM_float_store/M/N   alone)
 // M x N is the response matrix (monitors x actuators). The last thing printed
 // is the table of each operation's time over its baseline's. `make bench`
 // runs this with one BLAS thread.
@@ -12,13 +16,19 @@
 //   zub_bench --invert_peak_memory
 // instead inverts the 1000 x 500 matrix once and prints how far the resident
 // set grew beyond what the matrices had already taken.
+//
+//   zub_bench --property_memory
+// instead constructs a 1000 x 1000 matrix property and prints the heap that
+// it holds.
 
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
+#include <gsl/gsl_blas.h>
 #include <gsl/gsl_cblas.h>
 #include <gsl/gsl_linalg.h>
 #include <gsl/gsl_matrix.h>
 #include <gsl/gsl_vector.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -53,6 +63,9 @@ namespace {
 constexpr int kShapes[][2] = {
     {40, 20}, {200, 100}, {500, 250}, {1000, 500}, {250, 500}};
 constexpr int kRingSizes[] = {10, 100, 1000};
+// The element store: a matrix whose floats fit the second-level cache and one
+// that does not.
+constexpr int kStoreShapes[][2] = {{200, 100}, {1000, 500}};
 
 // A message of the length a feedback server typically logs.
 constexpr const char* kMessage =
@@ -296,6 +309,28 @@ void BM_dgemv(benchmark::State& state) {
   }
 }
 
+// The product alone, as multiply forms it on its working copies: GSL's dgemm
+// with a one-column right-hand side. What multiply adds to this is the
+// element store.
+void BM_gsl_dgemm(benchmark::State& state) {
+  const int m = rows_of(state);
+  const int n = cols_of(state);
+  const std::vector<double> inverse = test_values(n, m);
+  const std::vector<double> deviations = test_values(m, 1);
+  const Matrix gslThis(
+      gsl_matrix_alloc(static_cast<size_t>(n), static_cast<size_t>(m)));
+  const Matrix gslA(gsl_matrix_alloc(static_cast<size_t>(m), 1));
+  const Matrix gslB(gsl_matrix_alloc(static_cast<size_t>(n), 1));
+  std::copy(inverse.begin(), inverse.end(), gslThis->data);
+  std::copy(deviations.begin(), deviations.end(), gslA->data);
+  for (auto _ : state) {
+    gsl_blas_dgemm(CblasNoTrans, CblasNoTrans, 1.0, gslThis.get(), gslA.get(),
+                   0.0, gslB.get());
+    benchmark::DoNotOptimize(gslB->data);
+    benchmark::ClobberMemory();
+  }
+}
+
 // ---------------------------------------------------------------- load_file /
 // stream_read
 
@@ -364,6 +399,92 @@ void BM_ringbuf_get(benchmark::State& state) {
   if (length != 1) state.SkipWithError("the reply is not one entry");
 }
 
+// ---------------------------------------------------------------- the element
+// store alone
+
+// Every element of the matrix read once through the virtual value(), as the
+// library reads it, row by row. The pointer is laundered so that the call
+// goes through the virtual table, as it does from the library.
+void BM_element_value(benchmark::State& state) {
+  const int m = rows_of(state);
+  const int n = cols_of(state);
+  EqFct loc("BENCH");
+  MDFA_ResponseMatrix A("A", m, n, &loc);
+  fill_test_matrix(A);
+  K_mdfloat_array* store = &A;
+  benchmark::DoNotOptimize(store);
+  for (auto _ : state) {
+    for (int i = 0; i < m; ++i) {
+      for (int j = 0; j < n; ++j) {
+        float v = store->value(i, j, -1, -1, -1, -1);
+        benchmark::DoNotOptimize(v);
+      }
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * m * n);
+}
+
+// The same loop over a plain float array: one load per element (kept one by
+// one, as the calls above are, rather than vectorised).
+void BM_float_load(benchmark::State& state) {
+  const int m = rows_of(state);
+  const int n = cols_of(state);
+  const std::vector<double> v = test_values(m, n);
+  const std::vector<float> elements(v.begin(), v.end());
+  const float* data = elements.data();
+  benchmark::DoNotOptimize(data);
+  for (auto _ : state) {
+    for (int i = 0; i < m; ++i) {
+      for (int j = 0; j < n; ++j) {
+        float x = data[static_cast<size_t>(i) * static_cast<size_t>(n) +
+                       static_cast<size_t>(j)];
+        benchmark::DoNotOptimize(x);
+      }
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * m * n);
+}
+
+void BM_element_set_value(benchmark::State& state) {
+  const int m = rows_of(state);
+  const int n = cols_of(state);
+  EqFct loc("BENCH");
+  MDFA_ResponseMatrix A("A", m, n, &loc);
+  K_mdfloat_array* store = &A;
+  benchmark::DoNotOptimize(store);
+  for (auto _ : state) {
+    for (int i = 0; i < m; ++i) {
+      for (int j = 0; j < n; ++j) {
+        store->set_value(static_cast<float>(j), i, j, -1, -1, -1, -1);
+      }
+    }
+    benchmark::ClobberMemory();
+  }
+  if (A.value(m - 1, n - 1, -1, -1, -1, -1) != static_cast<float>(n - 1)) {
+    state.SkipWithError("the elements were not written");
+  }
+  state.SetItemsProcessed(state.iterations() * m * n);
+}
+
+// One store per element, each made before the next (not vectorised).
+void BM_float_store(benchmark::State& state) {
+  const int m = rows_of(state);
+  const int n = cols_of(state);
+  std::vector<float> elements(static_cast<size_t>(m) * static_cast<size_t>(n));
+  float* data = elements.data();
+  benchmark::DoNotOptimize(data);
+  for (auto _ : state) {
+    for (int i = 0; i < m; ++i) {
+      for (int j = 0; j < n; ++j) {
+        data[static_cast<size_t>(i) * static_cast<size_t>(n) +
+             static_cast<size_t>(j)] = static_cast<float>(j);
+        benchmark::ClobberMemory();
+      }
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * m * n);
+}
+
 void matrix_shapes(benchmark::internal::Benchmark* b) {
   for (const auto& shape : kShapes) b->Args({shape[0], shape[1]});
 }
@@ -372,16 +493,27 @@ void ring_sizes(benchmark::internal::Benchmark* b) {
   for (int size : kRingSizes) b->Arg(size);
 }
 
+void store_shapes(benchmark::internal::Benchmark* b) {
+  for (const auto& shape : kStoreShapes) b->Args({shape[0], shape[1]});
+}
+
 BENCHMARK(BM_invert)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_gsl_svd)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_pinv)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_arma_pinv)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_multiply)->Apply(matrix_shapes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_dgemv)->Apply(matrix_shapes)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_gsl_dgemm)->Apply(matrix_shapes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_load_file)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_stream_read)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ringbuf_store)->Apply(ring_sizes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ringbuf_get)->Apply(ring_sizes)->Unit(benchmark::kNanosecond);
+BENCHMARK(BM_element_value)->Apply(store_shapes)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_float_load)->Apply(store_shapes)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_element_set_value)
+    ->Apply(store_shapes)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_float_store)->Apply(store_shapes)->Unit(benchmark::kMicrosecond);
 
 // ---------------------------------------------------------------- the BLAS in
 // use
@@ -506,7 +638,8 @@ class PairTableReporter : public benchmark::ConsoleReporter {
     };
     const Pair pairs[] = {{"BM_invert", "BM_gsl_svd", 1.05, 200, 100},
                           {"BM_pinv", "BM_arma_pinv", 1.05, 200, 100},
-                          {"BM_multiply", "BM_dgemv", 10.0, 500, 250},
+                          {"BM_multiply", "BM_dgemv", 20.0, 500, 250},
+                          {"BM_multiply", "BM_gsl_dgemm", 0.0, 0, 0},
                           {"BM_load_file", "BM_stream_read", 2.5, 0, 0}};
     for (const Pair& p : pairs) {
       for (const auto& shape : kShapes) {
@@ -537,6 +670,38 @@ class PairTableReporter : public benchmark::ConsoleReporter {
             << (store->second.seconds < 50e-6 ? "met" : "MISSED");
       }
       out << '\n';
+    }
+    // The element store per access, beside a plain float array.
+    const std::pair<const char*, const char*> accesses[] = {
+        {"BM_element_value", "BM_float_load"},
+        {"BM_element_set_value", "BM_float_store"}};
+    bool head_printed = false;
+    for (const auto& access : accesses) {
+      for (const auto& shape : kStoreShapes) {
+        const std::string args =
+            std::to_string(shape[0]) + "/" + std::to_string(shape[1]);
+        const auto op = seconds_.find(std::string(access.first) + "/" + args);
+        const auto base =
+            seconds_.find(std::string(access.second) + "/" + args);
+        if (op == seconds_.end() || base == seconds_.end()) continue;
+        const double elements = static_cast<double>(shape[0]) * shape[1];
+        char line[160];
+        if (!head_printed) {
+          std::snprintf(line, sizeof line, "\n%-20s %-15s %-9s %11s %11s %7s",
+                        "element store", "plain array", "m/n", "per access",
+                        "per access", "ratio");
+          out << line << '\n';
+          head_printed = true;
+        }
+        std::snprintf(line, sizeof line,
+                      "%-20s %-15s %-9s %8.3f ns %8.3f ns %7.2f",
+                      std::string(access.first).substr(3).c_str(),
+                      std::string(access.second).substr(3).c_str(),
+                      args.c_str(), op->second.seconds / elements * 1e9,
+                      base->second.seconds / elements * 1e9,
+                      op->second.seconds / base->second.seconds);
+        out << line << '\n';
+      }
     }
   }
 
@@ -578,12 +743,39 @@ int invert_peak_memory() {
   return 0;
 }
 
+// ---------------------------------------------------------------- memory of
+// a matrix property
+
+// Bytes that malloc has handed out, from its heap and as separate mappings.
+size_t heap_in_use() {
+  const struct mallinfo2 info = ::mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
+
+int property_memory() {
+  const int m = 1000;
+  const int n = 1000;
+  const size_t before = heap_in_use();
+  EqFct loc("BENCH");
+  MDFA_ResponseMatrix A("A", m, n, &loc);
+  A.init(1.0f);  // every element written: nothing is left to be paged in
+  const size_t held = heap_in_use() - before;
+  std::printf(
+      "matrix property %d x %d: %zu bytes of heap (%.2f MB, %.2f bytes per "
+      "element)\n",
+      m, n, held, held / 1e6, static_cast<double>(held) / (m * n));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--invert_peak_memory") == 0) {
       return invert_peak_memory();
+    }
+    if (std::strcmp(argv[i], "--property_memory") == 0) {
+      return property_memory();
     }
   }
   // Colours only for a terminal, and never when --benchmark_color says no:

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 namespace karst {
 
@@ -71,12 +72,13 @@ double convert(element_kind kind, double v) {
 
 int EqData::length() const {
   if (type_ == karst::kTypeUstr) return static_cast<int>(records_.size());
-  return static_cast<int>(numbers_.size());
+  return static_cast<int>(floats_.size() + numbers_.size());  // one is empty
 }
 
 void EqData::clear() {
   type_ = karst::kTypeNone;
   records_.clear();
+  floats_.clear();
   numbers_.clear();
 }
 
@@ -119,6 +121,7 @@ void EqData::copy_from(const EqData* src) {
   if (src == nullptr || src == this) return;
   type_ = src->type_;
   records_ = src->records_;
+  floats_ = src->floats_;
   numbers_ = src->numbers_;
 }
 
@@ -127,10 +130,7 @@ void EqData::set(float v) { set_scalar(karst::kTypeFloat, v); }
 void EqData::set(double v) { set_scalar(karst::kTypeDouble, v); }
 
 void EqData::set_scalar(int code, double v) {
-  clear();
-  type_ = code;
-  const element_kind kind = karst::element_kind_of(code);
-  if (kind != element_kind::kNone) numbers_.push_back(convert(kind, v));
+  set_array(code, std::vector<double>{v});
 }
 
 void EqData::set_array(int code, const std::vector<double>& v) {
@@ -138,24 +138,41 @@ void EqData::set_array(int code, const std::vector<double>& v) {
   type_ = code;
   const element_kind kind = karst::element_kind_of(code);
   if (kind == element_kind::kNone) return;
+  if (kind == element_kind::kFloat) {
+    floats_.reserve(v.size());
+    for (double x : v) floats_.push_back(static_cast<float>(x));
+    return;
+  }
   numbers_.reserve(v.size());
   for (double x : v) numbers_.push_back(convert(kind, x));
 }
 
+void EqData::set_float_array(std::vector<float> v) {
+  clear();
+  type_ = karst::kTypeFloatArray;
+  floats_ = std::move(v);
+}
+
 double EqData::get_double(int index) const {
-  if (index < 0 || static_cast<size_t>(index) >= numbers_.size()) return 0.0;
-  return numbers_[static_cast<size_t>(index)];
+  if (index < 0) return 0.0;
+  const size_t k = static_cast<size_t>(index);
+  if (k < floats_.size()) return floats_[k];
+  return k < numbers_.size() ? numbers_[k] : 0.0;
 }
 
 void EqData::set_element(int index, double v) {
-  if (index < 0 || static_cast<size_t>(index) >= numbers_.size()) return;
-  numbers_[static_cast<size_t>(index)] =
-      convert(karst::element_kind_of(type_), v);
+  if (index < 0) return;
+  const size_t k = static_cast<size_t>(index);
+  if (k < floats_.size()) {
+    floats_[k] = static_cast<float>(v);
+  } else if (k < numbers_.size()) {
+    numbers_[k] = convert(karst::element_kind_of(type_), v);
+  }
 }
 
 int EqData::get_int() const {
-  if (numbers_.empty()) return 0;
-  const double first = numbers_.front();
+  if (floats_.empty() && numbers_.empty()) return 0;
+  const double first = floats_.empty() ? numbers_.front() : floats_.front();
   switch (karst::element_kind_of(type_)) {
     case element_kind::kFloat:
     case element_kind::kDouble:

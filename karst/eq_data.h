@@ -2,6 +2,7 @@
 #ifndef KARST_EQ_DATA_H
 #define KARST_EQ_DATA_H
 
+#include <cstddef>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -43,7 +44,9 @@ bool is_array_code(int code);
 
 // Typed content: either nothing (type 0), a list of USTR records (type 103),
 // or a scalar or array of numbers whose element type the type code names.
-// Numbers are kept as doubles holding exactly the value of the element type.
+// Floats (codes 2 and 100) are kept as floats, four bytes each and contiguous,
+// so that a float array property is read and written in place; other numbers
+// as doubles holding exactly the value of their element type.
 class EqData {
  public:
   EqData() = default;
@@ -80,6 +83,9 @@ class EqData {
   // behaviour.
   void set_scalar(int code, double v);
   void set_array(int code, const std::vector<double>& v);
+  // A float array (code 100) that takes over `v`: nothing converted, nothing
+  // copied.
+  void set_float_array(std::vector<float> v);
 
   // Element `index` of numeric content widened to double; 0 outside it.
   double get_double(int index) const;
@@ -95,9 +101,19 @@ class EqData {
   //   or double gives INT_MIN.
   int get_int() const;
 
+  // The elements of float content (codes 2 and 100) in place, for the element
+  // store of a float array property; no elements (nullptr, 0) for any other
+  // content.
+  float* float_data() { return floats_.data(); }
+  const float* float_data() const { return floats_.data(); }
+  std::size_t float_count() const { return floats_.size(); }
+
  private:
   int type_ = karst::kTypeNone;
   std::vector<USTR> records_;
+  // At most one of these holds elements: floats_ for codes 2 and 100,
+  // numbers_ for the other numeric codes.
+  std::vector<float> floats_;
   std::vector<double> numbers_;
 };
 

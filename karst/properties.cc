@@ -49,16 +49,11 @@ K_mdfloat_array::K_mdfloat_array(const std::string& name, int d1, int d0,
   extent_[0] = std::max(d1, 0);
   extent_[1] = std::max(d0, 0);
   element_count_ = static_cast<std::int64_t>(extent_[0]) * extent_[1];
-  data_.set_array(karst::kTypeFloatArray,
-                  std::vector<double>(static_cast<size_t>(element_count_)));
+  data_.set_float_array(
+      std::vector<float>(static_cast<size_t>(element_count_)));
 }
 
 K_mdfloat_array::~K_mdfloat_array() = default;
-
-std::int64_t K_mdfloat_array::offset(int i, int j, int, int, int, int) const {
-  if (i < 0 || i >= extent_[0] || j < 0 || j >= extent_[1]) return -1;
-  return static_cast<std::int64_t>(i) * extent_[1] + j;
-}
 
 void K_mdfloat_array::get(EqAdr*, EqData*, EqData* dd, EqFct*) {
   get_value(dd);
@@ -69,9 +64,12 @@ void K_mdfloat_array::set(EqAdr*, EqData* sd, EqData*, EqFct*) {
                            karst::element_kind::kNone) {
     return;
   }
-  const int n = static_cast<int>(
-      std::min<std::int64_t>(sd->length(), element_count_));
-  for (int k = 0; k < n; ++k) data_.set_element(k, sd->get_double(k));
+  const size_t n = std::min(static_cast<size_t>(std::max(sd->length(), 0)),
+                            data_.float_count());
+  float* const elements = data_.float_data();
+  for (size_t k = 0; k < n; ++k) {
+    elements[k] = static_cast<float>(sd->get_double(static_cast<int>(k)));
+  }
 }
 
 int K_mdfloat_array::data_type() const { return karst::kTypeMdFloatArray; }
@@ -81,16 +79,17 @@ void K_mdfloat_array::get_value(EqData* dd) {
   if (dd != nullptr) dd->copy_from(&data_);
 }
 
-float K_mdfloat_array::value(int i, int j, int k, int l, int m, int n) const {
-  const std::int64_t at = offset(i, j, k, l, m, n);
-  if (at < 0) return 0.0f;
-  return static_cast<float>(data_.get_double(static_cast<int>(at)));
+// The further indices address nothing in a two-dimensional array. The test
+// against the number of floats held also keeps a derived class that replaced
+// data_ from reading or writing outside it.
+float K_mdfloat_array::value(int i, int j, int, int, int, int) const {
+  const size_t at = element_index(i, j);
+  return at < data_.float_count() ? data_.float_data()[at] : 0.0f;
 }
 
-void K_mdfloat_array::set_value(float v, int i, int j, int k, int l, int m,
-                                int n) {
-  const std::int64_t at = offset(i, j, k, l, m, n);
-  if (at >= 0) data_.set_element(static_cast<int>(at), v);
+void K_mdfloat_array::set_value(float v, int i, int j, int, int, int, int) {
+  const size_t at = element_index(i, j);
+  if (at < data_.float_count()) data_.float_data()[at] = v;
 }
 
 // ---------------------------------------------------------------- K_ustr
@@ -144,8 +143,7 @@ K_spectrum::~K_spectrum() = default;
 
 void K_spectrum::get(EqAdr*, EqData*, EqData* dd, EqFct*) {
   if (dd == nullptr) return;
-  dd->set_array(karst::kTypeFloatArray,
-                std::vector<double>(points_.begin(), points_.end()));
+  dd->set_float_array(points_);
 }
 
 int K_spectrum::data_type() const { return karst::kTypeFloatArray; }

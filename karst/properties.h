@@ -3,6 +3,7 @@
 #define KARST_PROPERTIES_H
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -92,7 +93,8 @@ class K_mdfloat_array : public K_fct {
 
   // Copies the whole array into dd.
   virtual void get_value(EqData* dd);
-  // A read outside the shape returns 0; a write outside it is ignored.
+  // The element store: a bounds check and one load or store of a float. A
+  // read outside the shape returns 0; a write outside it is ignored.
   virtual float value(int i, int j, int k, int l, int m, int n) const;
   virtual void set_value(float v, int i, int j, int k, int l, int m, int n);
 
@@ -102,14 +104,24 @@ class K_mdfloat_array : public K_fct {
  protected:
   // What makes up the array's value and shape; a derived matrix copies these
   // when it is assigned, and nothing of the property state in K_fct.
-  EqData data_;                       // the elements, row by row
+  EqData data_;                       // the elements as floats, row by row
   int dim_count_ = 2;                 // number of dimensions
   std::array<int, 6> extent_{};       // extent of each dimension
   std::int64_t element_count_ = 0;    // product of the used extents
 
  private:
-  // Flat position of (i, j), or -1 outside the shape.
-  std::int64_t offset(int i, int j, int k, int l, int m, int n) const;
+  // Flat position of row i, column j; SIZE_MAX outside the shape, so that
+  // one comparison with the number of floats held rejects both.
+  std::size_t element_index(int i, int j) const {
+    const unsigned row = static_cast<unsigned>(i);
+    const unsigned col = static_cast<unsigned>(j);
+    if (row >= static_cast<unsigned>(extent_[0]) ||
+        col >= static_cast<unsigned>(extent_[1])) {
+      return SIZE_MAX;
+    }
+    return static_cast<std::size_t>(row) * static_cast<unsigned>(extent_[1]) +
+           col;
+  }
 };
 
 // A property that holds one string record.

@@ -3,6 +3,7 @@
 
 #include <limits>
 #include <sstream>
+#include <vector>
 
 #include "karst.h"
 #include "log_capture.h"
@@ -99,6 +100,50 @@ TEST(MdFloatArray, ValuesAreFloats) {
   in.set_array(karst::kTypeDoubleArray, {0.1});
   a.set(nullptr, &in, nullptr, nullptr);
   EXPECT_EQ(a.value(0, 0, -1, -1, -1, -1), 0.1f);
+}
+
+// The elements are floats held in place: a remote read sees them as one
+// contiguous float array, whatever the reply held before, and a remote write
+// of another numeric type is narrowed into them.
+TEST(MdFloatArray, RemoteReadAndWriteGoThroughContiguousFloats) {
+  K_mdfloat_array a("F", 2, 2, nullptr, 0);
+  a.set_value(1.5f, 0, 1, -1, -1, -1, -1);
+  a.set_value(-3.25f, 1, 1, -1, -1, -1, -1);
+
+  EqData reply;
+  reply.set_array(karst::kTypeDoubleArray, {9.0, 9.0, 9.0, 9.0, 9.0});
+  a.get(nullptr, nullptr, &reply, nullptr);
+  EXPECT_EQ(reply.type(), karst::kTypeFloatArray);
+  ASSERT_EQ(reply.length(), 4);
+  ASSERT_EQ(reply.float_count(), 4u);
+  const float* f = reply.float_data();
+  EXPECT_EQ(std::vector<float>(f, f + 4),
+            (std::vector<float>{0.0f, 1.5f, 0.0f, -3.25f}));
+  EXPECT_EQ(reply.get_double(3), -3.25);
+  EXPECT_EQ(reply.get_double(4), 0.0);  // nothing left of the doubles
+
+  EqData longer;  // int32 values, one more than the array holds
+  longer.set_array(105, {7.0, -2.0, 16777217.0, 4.0, 5.0});
+  a.set(nullptr, &longer, nullptr, nullptr);
+  EXPECT_EQ(a.value(0, 0, -1, -1, -1, -1), 7.0f);
+  EXPECT_EQ(a.value(0, 1, -1, -1, -1, -1), -2.0f);
+  EXPECT_EQ(a.value(1, 0, -1, -1, -1, -1), 16777216.0f);  // float rounding
+  EXPECT_EQ(a.value(1, 1, -1, -1, -1, -1), 4.0f);
+  EqData shorter;
+  shorter.set(0.5f);
+  a.set(nullptr, &shorter, nullptr, nullptr);
+  EXPECT_EQ(a.value(0, 0, -1, -1, -1, -1), 0.5f);
+  EXPECT_EQ(a.value(1, 1, -1, -1, -1, -1), 4.0f);  // the rest unchanged
+
+  K_spectrum s("SV", 3, nullptr);
+  s.set_spectrum_length(2);
+  s.fill_spectrum(1, 0.25f);
+  EqData points;
+  points.set_array(karst::kTypeDoubleArray, {9.0, 9.0, 9.0});
+  s.get(nullptr, nullptr, &points, nullptr);
+  EXPECT_EQ(points.type(), karst::kTypeFloatArray);
+  ASSERT_EQ(points.length(), 2);
+  EXPECT_EQ(points.get_double(1), 0.25);
 }
 
 TEST(PropertyState, ErrorSeverityPermission) {

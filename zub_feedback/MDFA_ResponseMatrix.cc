@@ -82,39 +82,67 @@ void MDFA_ResponseMatrix::init(float val) {
   }
 }
 
-gsl_matrix* MDFA_ResponseMatrix::create_gsl_matrix() {
-  const std::string name = "MDFA_ResponseMatrix::create_gsl_matrix";
-  const int dnum = dimension_count();
+namespace {
+
+// Whether `m` can have a GSL working copy; when not, reported as
+// create_gsl_matrix reports it.
+bool gsl_copy_possible(const MDFA_ResponseMatrix& m) {
+  const char* const name = "MDFA_ResponseMatrix::create_gsl_matrix";
+  const int dnum = m.dimension_count();
   if (dnum != 2) {
     report(name, kLevelError, "ERROR: allocating GSL matrix num(dim)=%d !\n",
            dnum);
-    return nullptr;
+    return false;
   }
   // A negative dimension would become a huge unsigned size, and GSL's
   // default error handler ends the process when that allocation fails.
-  if (rows < 0 || cols < 0) {
+  if (m.rows < 0 || m.cols < 0) {
     report(name, kLevelError,
-           "ERROR: allocating GSL matrix of %d x %d elements !\n", rows, cols);
-    return nullptr;
+           "ERROR: allocating GSL matrix of %d x %d elements !\n", m.rows,
+           m.cols);
+    return false;
   }
-  gsl_matrix* m = gsl_matrix_alloc(static_cast<size_t>(rows),
-                                   static_cast<size_t>(cols));
-  for (int i = 0; i < rows; ++i) {
-    for (int j = 0; j < cols; ++j) {
-      gsl_matrix_set(m, static_cast<size_t>(i), static_cast<size_t>(j),
-                     value(i, j, -1, -1, -1, -1));
-    }
+  return true;
+}
+
+// A working copy of m's shape whose elements are left unset, for a result
+// that is computed over them; nullptr (reported) as for create_gsl_matrix.
+gsl_matrix* gsl_result_matrix(const MDFA_ResponseMatrix& m) {
+  if (!gsl_copy_possible(m)) return nullptr;
+  return gsl_matrix_alloc(static_cast<size_t>(m.rows),
+                          static_cast<size_t>(m.cols));
+}
+
+}  // namespace
+
+gsl_matrix* MDFA_ResponseMatrix::create_gsl_matrix() {
+  gsl_matrix* m = gsl_result_matrix(*this);
+  if (m == nullptr) return nullptr;
+  // The shape in locals: the element store is a call that the compiler
+  // cannot see into, so members would be read again at every element.
+  const int M = rows;
+  const int N = cols;
+  for (int i = 0; i < M; ++i) {
+    double* const row = m->data + static_cast<size_t>(i) * m->tda;
+    for (int j = 0; j < N; ++j) row[j] = value(i, j, -1, -1, -1, -1);
   }
   return m;
 }
 
 arma::mat MDFA_ResponseMatrix::MDFA2arma_mat(MDFA_ResponseMatrix& A) {
-  arma::mat m(static_cast<arma::uword>(A.rows), static_cast<arma::uword>(A.cols),
-              arma::fill::zeros);
-  for (int i = 0; i < A.rows; ++i) {
-    for (int j = 0; j < A.cols; ++j) {
-      m(static_cast<arma::uword>(i), static_cast<arma::uword>(j)) =
-          A.value(i, j, -1, -1, -1, -1);
+  // Every element is written below, so the matrix is not zeroed first.
+  arma::mat m(static_cast<arma::uword>(A.rows),
+              static_cast<arma::uword>(A.cols), arma::fill::none);
+  // Column-major: element (i, j) at i + j * ld. Shape and storage in locals,
+  // as in create_gsl_matrix.
+  const int M = A.rows;
+  const int N = A.cols;
+  double* const out = m.memptr();
+  const size_t ld = static_cast<size_t>(m.n_rows);
+  for (int i = 0; i < M; ++i) {
+    double* const row = out + i;
+    for (int j = 0; j < N; ++j) {
+      row[static_cast<size_t>(j) * ld] = A.value(i, j, -1, -1, -1, -1);
     }
   }
   return m;
@@ -129,11 +157,17 @@ MDFA_ResponseMatrix* MDFA_ResponseMatrix::arma_mat2MDFA(arma::mat A) {
            static_cast<unsigned long long>(A.n_cols), rows, cols);
     return this;
   }
-  for (int i = 0; i < rows; ++i) {
-    for (int j = 0; j < cols; ++j) {
-      set_value(static_cast<float>(
-                    A(static_cast<arma::uword>(i), static_cast<arma::uword>(j))),
-                i, j, -1, -1, -1, -1);
+  // A's shape was checked above, so its elements are read unchecked;
+  // column-major, element (i, j) at i + j * ld.
+  const int M = rows;
+  const int N = cols;
+  const double* const in = A.memptr();
+  const size_t ld = static_cast<size_t>(A.n_rows);
+  for (int i = 0; i < M; ++i) {
+    const double* const row = in + i;
+    for (int j = 0; j < N; ++j) {
+      set_value(static_cast<float>(row[static_cast<size_t>(j) * ld]), i, j, -1,
+                -1, -1, -1);
     }
   }
   return this;
@@ -145,11 +179,13 @@ namespace {
 
 // Writes a working copy back into a response matrix of the same shape.
 void store_gsl_matrix(const gsl_matrix& m, MDFA_ResponseMatrix& target) {
-  for (size_t i = 0; i < m.size1; ++i) {
-    for (size_t j = 0; j < m.size2; ++j) {
-      target.set_value(static_cast<float>(gsl_matrix_get(&m, i, j)),
-                       static_cast<int>(i), static_cast<int>(j), -1, -1, -1,
-                       -1);
+  const size_t M = m.size1;
+  const size_t N = m.size2;
+  for (size_t i = 0; i < M; ++i) {
+    const double* const row = m.data + i * m.tda;
+    for (size_t j = 0; j < N; ++j) {
+      target.set_value(static_cast<float>(row[j]), static_cast<int>(i),
+                       static_cast<int>(j), -1, -1, -1, -1);
     }
   }
 }
@@ -158,11 +194,10 @@ void store_gsl_matrix(const gsl_matrix& m, MDFA_ResponseMatrix& target) {
 
 void MDFA_ResponseMatrix::multiply(MDFA_ResponseMatrix& A,
                                    MDFA_ResponseMatrix& B) {
-  const std::string name = "MDFA_ResponseMatrix::multiply";
   // The inner dimensions are checked too: GSL would reject the product
   // through its error handler, and the default one ends the process.
   if (rows != B.rows || A.cols != B.cols || cols != A.rows) {
-    report(name, kLevelError,
+    report("MDFA_ResponseMatrix::multiply", kLevelError,
            "ERROR: Dimension mismatch: dim(this): %d x %d dim(A): %d x %d "
            "dim(B): %d x %d ",
            rows, cols, A.rows, A.cols, B.rows, B.cols);
@@ -172,7 +207,9 @@ void MDFA_ResponseMatrix::multiply(MDFA_ResponseMatrix& A,
   // object or A.
   const Matrix gslA(A.create_gsl_matrix());
   if (!gslA) return;
-  Matrix gslB(B.create_gsl_matrix());
+  // The product overwrites every element of B's copy (beta 0), so B's
+  // values are not read into it.
+  Matrix gslB(gsl_result_matrix(B));
   if (!gslB) return;
   const Matrix gslThis(create_gsl_matrix());
   if (!gslThis) return;
@@ -192,9 +229,8 @@ void MDFA_ResponseMatrix::multiply(MDFA_ResponseMatrix& A,
 
 void MDFA_ResponseMatrix::entrywise_product(MDFA_ResponseMatrix& A,
                                             MDFA_ResponseMatrix& B) {
-  const std::string name = "MDFA_ResponseMatrix::entrywise_product";
   if (rows != A.rows || rows != B.rows || cols != A.cols || B.cols != cols) {
-    report(name, kLevelError,
+    report("MDFA_ResponseMatrix::entrywise_product", kLevelError,
            "ERROR: Dimension mismatch: dim(this): %d x %d dim(A): %d x %d "
            "dim(B): %d x %d ",
            rows, cols, A.rows, A.cols, B.rows, B.cols);
@@ -212,28 +248,32 @@ void MDFA_ResponseMatrix::entrywise_product(MDFA_ResponseMatrix& A,
 }
 
 void MDFA_ResponseMatrix::transpose(MDFA_ResponseMatrix& transR) {
-  const std::string name = "MDFA_ResponseMatrix::transpose";
   const Matrix R(create_gsl_matrix());
   if (!R) return;
-  const Matrix R_T(transR.create_gsl_matrix());
-  if (!R_T) return;
+  // transR's values take no part: only whether it could have a working copy
+  // and its shape are needed.
+  if (!gsl_copy_possible(transR)) return;
   const size_t M = R->size1;
   const size_t N = R->size2;
-  const size_t transM = R_T->size1;
-  const size_t transN = R_T->size2;
+  const size_t transM = static_cast<size_t>(transR.rows);
+  const size_t transN = static_cast<size_t>(transR.cols);
   if (M != transN || N != transM) {
-    report(name, kLevelError,
+    report("MDFA_ResponseMatrix::transpose", kLevelError,
            "ERROR: Dimension mismatch: dim(transR) (%d x %d) must be inverse "
            "of dim(this) (%d x %d)",
            static_cast<int>(transM), static_cast<int>(transN),
            static_cast<int>(M), static_cast<int>(N));
     return;
   }
-  if (M == 0 || N == 0) return;  // nothing to write
-  // Formed on the copies, so a square transR may be this object. Widening
-  // to double and narrowing back is exact: the result is bit for bit.
-  gsl_matrix_transpose_memcpy(R_T.get(), R.get());
-  store_gsl_matrix(*R_T, transR);
+  // Read from the copy, so a square transR may be this object. Widening to
+  // double and narrowing back is exact: the result is bit for bit.
+  for (size_t i = 0; i < transM; ++i) {
+    for (size_t j = 0; j < transN; ++j) {
+      transR.set_value(static_cast<float>(R->data[j * R->tda + i]),
+                       static_cast<int>(i), static_cast<int>(j), -1, -1, -1,
+                       -1);
+    }
+  }
 }
 
 // ---------------------------------------------------------------- loading from a file
@@ -596,14 +636,15 @@ void MDFA_ResponseMatrix::pinv(MDFA_ResponseMatrix& pinvR, float* tolerance) {
   }
 
   arma::mat A = MDFA2arma_mat(*this);
-  // Both filters treat each element alone, so they run in memory order.
+  // Both filters treat each element alone, so they run in memory order, and
+  // without branches: a matrix that mixes kept and removed elements costs no
+  // mispredictions.
   const double tol = *tolerance;
   unsigned in_filter = 0;
   for (double& a : A) {
-    if (tol > std::fabs(a) && a != 0.0) {
-      a = 0.0;
-      ++in_filter;
-    }
+    const bool removed = tol > std::fabs(a) && a != 0.0;
+    in_filter += removed;
+    a = removed ? 0.0 : a;
   }
   if (in_filter != 0) {
     report(name, kLevelInfo, "removed %d values (< %.g) in input\n",
@@ -613,22 +654,26 @@ void MDFA_ResponseMatrix::pinv(MDFA_ResponseMatrix& pinvR, float* tolerance) {
   // Armadillo's own tolerance and divide-and-conquer SVD; a failed SVD
   // throws std::runtime_error to the caller with pinvR untouched.
   arma::mat B = arma::pinv(A);
-  // pinvR holds floats: an element beyond their range (from a singular value
-  // below 1/FLT_MAX that Armadillo keeps) would become an infinity.
-  for (const double b : B) {
-    if (std::fabs(b) > FLT_MAX) {
-      report(name, kLevelError,
-             "ERROR: pseudo-inverse element %e beyond float range !\n", b);
-      return;
-    }
-  }
-
+  // One pass both filters B and notes whether an element lies beyond the
+  // range of pinvR's floats (from a singular value below 1/FLT_MAX that
+  // Armadillo keeps), which would become an infinity. Such a result is
+  // refused, with the first of those elements, before anything about the
+  // filter is logged; the filter leaves those elements as they are.
   unsigned out_filter = 0;
+  bool beyond_float = false;
   for (double& b : B) {
-    if (zub_internal::kDoubleEpsilon > std::fabs(b) && b != 0.0) {
-      b = 0.0;
-      ++out_filter;
-    }
+    const double magnitude = std::fabs(b);
+    const bool removed = zub_internal::kDoubleEpsilon > magnitude && b != 0.0;
+    out_filter += removed;
+    beyond_float |= magnitude > FLT_MAX;
+    b = removed ? 0.0 : b;
+  }
+  if (beyond_float) {
+    const auto first = std::find_if(
+        B.begin(), B.end(), [](double b) { return std::fabs(b) > FLT_MAX; });
+    report(name, kLevelError,
+           "ERROR: pseudo-inverse element %e beyond float range !\n", *first);
+    return;
   }
   if (out_filter != 0) {
     report(name, kLevelInfo, "removed %d values (< %.g) in inverse\n",
