@@ -52,6 +52,7 @@
 #include <utility>
 #include <vector>
 
+#include "gsl_owners.h"
 #include "karst.h"
 #include "zub_feedback.h"
 
@@ -71,14 +72,8 @@ constexpr int kStoreShapes[][2] = {{200, 100}, {1000, 500}};
 constexpr const char* kMessage =
     "INFO: orbit feedback applied 48 corrections, rms deviation 0.0213 mm";
 
-struct MatrixFree {
-  void operator()(gsl_matrix* m) const noexcept { gsl_matrix_free(m); }
-};
-struct VectorFree {
-  void operator()(gsl_vector* v) const noexcept { gsl_vector_free(v); }
-};
-using Matrix = std::unique_ptr<gsl_matrix, MatrixFree>;
-using Vector = std::unique_ptr<gsl_vector, VectorFree>;
+using Matrix = zub_internal::gsl_matrix_owner;
+using Vector = zub_internal::gsl_vector_owner;
 
 // The fixed m x n test matrix, element by element, row by row: uniform in
 // [-1, 1) from a fixed-seed generator plus sqrt(max(m, n)) on the diagonal,
