@@ -1,23 +1,19 @@
 #!/bin/sh
 # Runs every test program of a build under valgrind's memcheck, one process
-# per program (the programs they start included), and fails on any invalid
-# access, use of an uninitialised value, or definitely or indirectly lost
-# block. Logs go to BUILD_DIR/memcheck/.
+# per program (the programs they start included), as many at a time as there
+# are cores, and fails on any invalid access, use of an uninitialised value,
+# or definitely or indirectly lost block. Logs go to BUILD_DIR/memcheck/.
 #   tools/memcheck.sh BUILD_DIR
 set -eu
 
 build=${1:?usage: memcheck.sh BUILD_DIR}
 root=$(cd "$(dirname "$0")/.." && pwd)
 logs="$build/memcheck"
-rm -rf "$logs"
-mkdir -p "$logs"
 
-status=0
-total_errors=0
-total_lost=0
-started=$(date +%s)
-for program in "$build"/tests/*_test; do
-  [ -x "$program" ] || continue
+# One program: its verdict goes to $logs/NAME.result as
+# "NAME RESULT ERRORS LOST SECONDS".
+if [ "${2:-}" = "--one" ]; then
+  program=$3
   name=$(basename "$program")
   t0=$(date +%s)
   # %p: a log per process, so that the programs a test starts and the
@@ -33,7 +29,6 @@ for program in "$build"/tests/*_test; do
     result=passed
   else
     result=FAILED
-    status=1
   fi
   errors=$(cat "$logs/$name".*.log | awk '/ERROR SUMMARY:/ { s += $4 } END { print s + 0 }')
   lost=$(cat "$logs/$name".*.log | tr -d , |
@@ -42,11 +37,33 @@ for program in "$build"/tests/*_test; do
   # makes of its exit status.
   if [ "$errors" -ne 0 ] || [ "$lost" -ne 0 ]; then
     result=FAILED
-    status=1
   fi
+  echo "$name $result $errors $lost $(($(date +%s) - t0))" >"$logs/$name.result"
+  exit 0
+fi
+
+rm -rf "$logs"
+mkdir -p "$logs"
+started=$(date +%s)
+for program in "$build"/tests/*_test; do
+  [ -x "$program" ] && echo "$program"
+done | xargs -P "$(nproc)" -n 1 sh "$0" "$build" --one
+
+status=0
+total_errors=0
+total_lost=0
+for program in "$build"/tests/*_test; do
+  [ -x "$program" ] || continue
+  name=$(basename "$program")
+  if [ -f "$logs/$name.result" ]; then
+    read -r _ result errors lost seconds <"$logs/$name.result"
+  else
+    result=FAILED errors=0 lost=0 seconds=0
+  fi
+  [ "$result" = passed ] || status=1
   total_errors=$((total_errors + errors))
   total_lost=$((total_lost + lost))
-  echo "memcheck: $name $result: $errors errors, $lost bytes lost ($(($(date +%s) - t0)) s)"
+  echo "memcheck: $name $result: $errors errors, $lost bytes lost ($seconds s)"
   if [ "$result" = FAILED ]; then
     grep -l -E "ERROR SUMMARY: [1-9]|(definitely|indirectly) lost: [1-9]" \
       "$logs/$name".*.log | sed 's/^/  see /' || tail -n 20 "$logs/$name.out"

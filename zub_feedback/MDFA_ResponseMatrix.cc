@@ -122,9 +122,15 @@ gsl_matrix* MDFA_ResponseMatrix::create_gsl_matrix() {
   // cannot see into, so members would be read again at every element.
   const int M = rows;
   const int N = cols;
+  // Indexed from the start of the data: a matrix without columns may have
+  // no data to point into.
+  double* const out = m->data;
+  const size_t tda = m->tda;
   for (int i = 0; i < M; ++i) {
-    double* const row = m->data + static_cast<size_t>(i) * m->tda;
-    for (int j = 0; j < N; ++j) row[j] = value(i, j, -1, -1, -1, -1);
+    for (int j = 0; j < N; ++j) {
+      out[static_cast<size_t>(i) * tda + static_cast<size_t>(j)] =
+          value(i, j, -1, -1, -1, -1);
+    }
   }
   return m;
 }
@@ -140,9 +146,9 @@ arma::mat MDFA_ResponseMatrix::MDFA2arma_mat(MDFA_ResponseMatrix& A) {
   double* const out = m.memptr();
   const size_t ld = static_cast<size_t>(m.n_rows);
   for (int i = 0; i < M; ++i) {
-    double* const row = out + i;
     for (int j = 0; j < N; ++j) {
-      row[static_cast<size_t>(j) * ld] = A.value(i, j, -1, -1, -1, -1);
+      out[static_cast<size_t>(i) + static_cast<size_t>(j) * ld] =
+          A.value(i, j, -1, -1, -1, -1);
     }
   }
   return m;
@@ -164,10 +170,10 @@ MDFA_ResponseMatrix* MDFA_ResponseMatrix::arma_mat2MDFA(arma::mat A) {
   const double* const in = A.memptr();
   const size_t ld = static_cast<size_t>(A.n_rows);
   for (int i = 0; i < M; ++i) {
-    const double* const row = in + i;
     for (int j = 0; j < N; ++j) {
-      set_value(static_cast<float>(row[static_cast<size_t>(j) * ld]), i, j, -1,
-                -1, -1, -1);
+      set_value(static_cast<float>(
+                    in[static_cast<size_t>(i) + static_cast<size_t>(j) * ld]),
+                i, j, -1, -1, -1, -1);
     }
   }
   return this;
@@ -182,10 +188,10 @@ void store_gsl_matrix(const gsl_matrix& m, MDFA_ResponseMatrix& target) {
   const size_t M = m.size1;
   const size_t N = m.size2;
   for (size_t i = 0; i < M; ++i) {
-    const double* const row = m.data + i * m.tda;
     for (size_t j = 0; j < N; ++j) {
-      target.set_value(static_cast<float>(row[j]), static_cast<int>(i),
-                       static_cast<int>(j), -1, -1, -1, -1);
+      target.set_value(static_cast<float>(m.data[i * m.tda + j]),
+                       static_cast<int>(i), static_cast<int>(j), -1, -1, -1,
+                       -1);
     }
   }
 }
