@@ -14,44 +14,14 @@
 #include <stdexcept>
 #include <string>
 
+#include "memory_probe.h"
 #include "temp_file.h"
 #include "zub_feedback.h"
 
-#if defined(__has_include)
-#if __has_include(<valgrind/valgrind.h>)
-#include <valgrind/valgrind.h>
-#define ZUB_SOAK_HAVE_VALGRIND_H 1
-#endif
-#endif
-
 namespace {
 
-// Under a sanitizer or valgrind the allocator keeps freed blocks in
-// quarantine and the resident memory says nothing about leaks; those runs
-// have leak checkers of their own.
-bool memory_is_instrumented() {
-#if defined(__SANITIZE_ADDRESS__)
-  return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer)
-  return true;
-#endif
-#endif
-#ifdef ZUB_SOAK_HAVE_VALGRIND_H
-  if (RUNNING_ON_VALGRIND) return true;
-#endif
-  // Without the header: valgrind preloads its own libraries.
-  const char* preload = std::getenv("LD_PRELOAD");
-  return preload != nullptr && std::strstr(preload, "vgpreload") != nullptr;
-}
-
-long resident_bytes() {
-  std::ifstream statm("/proc/self/statm");
-  long size = 0;
-  long resident = 0;
-  statm >> size >> resident;
-  return resident * sysconf(_SC_PAGESIZE);
-}
+using zub_test::memory_is_instrumented;
+using zub_test::resident_bytes;
 
 int open_descriptors() {
   int n = 0;
