@@ -310,6 +310,10 @@ TEST_F(Invert, CallersToleranceCutsSingularValuesOnly) {
       // Largest below 1: the cut-off 0.5 x 0.3 = 0.15 is below the tolerance,
       // and 0.2, below the tolerance itself, enters and is counted.
       {2, 2, {0.5f, 0, 0, 0.2f}, 0.3f, {2, 0, 0, 5}, 2},
+      // Both enter (cut-off 2^26 x 2^-26 = 1); the noise bound is the
+      // caller's 2^-26, below the internal 3.0e-8, and the element 2^-26,
+      // exactly at it, is written as 0.
+      {2, 2, {67108864.0f, 0, 0, 2}, 1.0f / 67108864.0f, {0, 0, 0, 0.5f}, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.m << " x " << c.n << " at " << c.tol);
