@@ -50,6 +50,24 @@ TEST(ResponseMatrix, InitFillsEveryElement) {
   }
 }
 
+// init and == keep to rows x cols, also where the property behind the
+// matrix is larger (its shape fields are public).
+TEST(ResponseMatrix, InitAndEqualityKeepToRowsAndCols) {
+  MDFA_ResponseMatrix a("A", 3, 3, nullptr);
+  MDFA_ResponseMatrix b("B", 3, 3, nullptr);
+  a.init(1.0f);
+  b.init(1.0f);
+  a.set_value(7.0f, 2, 0, -1, -1, -1, -1);
+  a.set_value(7.0f, 0, 2, -1, -1, -1, -1);
+  a.rows = b.rows = 2;
+  a.cols = b.cols = 2;
+  a.init(4.0f);
+  EXPECT_EQ(a.value(0, 2, -1, -1, -1, -1), 7.0f);
+  EXPECT_EQ(a.value(2, 0, -1, -1, -1, -1), 7.0f);
+  b.init(4.0f);
+  EXPECT_TRUE(a == b);
+}
+
 // ---------------------------------------------------------------- comparison
 
 TEST(ResponseMatrix, EqualityIsShapeThenExactElements) {

@@ -111,13 +111,12 @@ file_read_result read_file_once(const char* path, std::string& bytes) {
   const file_descriptor fd(open_regular_file(path, before));
   if (fd.get() < 0) return file_read_result::cannot_read;
 
+  // A file that shrinks or grows meanwhile fails the comparison below.
   const long long size = before.st_size;
   bytes.assign(static_cast<size_t>(size), '\0');
-  char extra;
-  const long long got = read_at(fd.get(), &bytes[0], bytes.size(), 0);
-  const long long more = read_at(fd.get(), &extra, 1, size);
-  if (got < 0 || more < 0) return file_read_result::cannot_read;
-  if (got != size || more != 0) return file_read_result::changed;
+  if (read_at(fd.get(), &bytes[0], bytes.size(), 0) < 0) {
+    return file_read_result::cannot_read;
+  }
 
   struct stat between {};
   if (::fstat(fd.get(), &between) != 0) return file_read_result::cannot_read;
