@@ -1,8 +1,9 @@
 #!/bin/sh
-# Runs every test program of a build under valgrind's memcheck, one process
-# per program (the programs they start included), as many at a time as there
-# are cores, and fails on any invalid access, use of an uninitialised value,
-# or definitely or indirectly lost block. Logs go to BUILD_DIR/memcheck/.
+# Runs every test program of a build under valgrind's memcheck (the programs
+# they start included), each split into as many GoogleTest shards as there
+# are cores and the shards run side by side, and fails on any invalid access,
+# use of an uninitialised value, or definitely or indirectly lost block. Logs
+# go to BUILD_DIR/memcheck/.
 #   tools/memcheck.sh BUILD_DIR
 set -eu
 
@@ -10,15 +11,19 @@ build=${1:?usage: memcheck.sh BUILD_DIR}
 root=$(cd "$(dirname "$0")/.." && pwd)
 logs="$build/memcheck"
 
-# One program: its verdict goes to $logs/NAME.result as
-# "NAME RESULT ERRORS LOST SECONDS".
+shards=$(nproc)
+
+# One shard of one program: its verdict goes to $logs/NAME.SHARD.result as
+# "RESULT ERRORS LOST SECONDS".
 if [ "${2:-}" = "--one" ]; then
   program=$3
-  name=$(basename "$program")
+  shard=$4
+  name=$(basename "$program").$shard
   t0=$(date +%s)
   # %p: a log per process, so that the programs a test starts and the
   # children of death tests keep their own.
-  if valgrind --tool=memcheck --error-exitcode=99 \
+  if GTEST_TOTAL_SHARDS="$shards" GTEST_SHARD_INDEX="$shard" \
+      valgrind --tool=memcheck --error-exitcode=99 \
       --leak-check=full --show-leak-kinds=definite,indirect \
       --errors-for-leak-kinds=definite,indirect \
       --track-origins=yes --num-callers=40 \
@@ -38,7 +43,7 @@ if [ "${2:-}" = "--one" ]; then
   if [ "$errors" -ne 0 ] || [ "$lost" -ne 0 ]; then
     result=FAILED
   fi
-  echo "$name $result $errors $lost $(($(date +%s) - t0))" >"$logs/$name.result"
+  echo "$result $errors $lost $(($(date +%s) - t0))" >"$logs/$name.result"
   exit 0
 fi
 
@@ -46,8 +51,13 @@ rm -rf "$logs"
 mkdir -p "$logs"
 started=$(date +%s)
 for program in "$build"/tests/*_test; do
-  [ -x "$program" ] && echo "$program"
-done | xargs -P "$(nproc)" -n 1 sh "$0" "$build" --one
+  [ -x "$program" ] || continue
+  shard=0
+  while [ "$shard" -lt "$shards" ]; do
+    echo "$program $shard"
+    shard=$((shard + 1))
+  done
+done | xargs -P "$shards" -n 2 sh "$0" "$build" --one
 
 status=0
 total_errors=0
@@ -55,18 +65,27 @@ total_lost=0
 for program in "$build"/tests/*_test; do
   [ -x "$program" ] || continue
   name=$(basename "$program")
-  if [ -f "$logs/$name.result" ]; then
-    read -r _ result errors lost seconds <"$logs/$name.result"
-  else
-    result=FAILED errors=0 lost=0 seconds=0
-  fi
+  result=passed errors=0 lost=0 seconds=0
+  shard=0
+  while [ "$shard" -lt "$shards" ]; do
+    if [ -f "$logs/$name.$shard.result" ]; then
+      read -r r e l t <"$logs/$name.$shard.result"
+    else
+      r=FAILED e=0 l=0 t=0
+    fi
+    [ "$r" = passed ] || result=FAILED
+    errors=$((errors + e))
+    lost=$((lost + l))
+    seconds=$((seconds + t))
+    shard=$((shard + 1))
+  done
   [ "$result" = passed ] || status=1
   total_errors=$((total_errors + errors))
   total_lost=$((total_lost + lost))
-  echo "memcheck: $name $result: $errors errors, $lost bytes lost ($seconds s)"
+  echo "memcheck: $name $result: $errors errors, $lost bytes lost ($seconds s in $shards shards)"
   if [ "$result" = FAILED ]; then
     grep -l -E "ERROR SUMMARY: [1-9]|(definitely|indirectly) lost: [1-9]" \
-      "$logs/$name".*.log | sed 's/^/  see /' || tail -n 20 "$logs/$name.out"
+      "$logs/$name".*.log | sed 's/^/  see /' || tail -n 20 "$logs/$name".*.out
   fi
 done
 echo "memcheck: $total_errors errors, $total_lost bytes definitely or indirectly lost in all ($(($(date +%s) - started)) s)"
