@@ -92,7 +92,12 @@ struct measured_file {
   long long last_line = 0;  // file line of the last data line
   std::string last_stop;    // where its values ended, if at no comment
   std::vector<line_problem> problems;
+  std::string bytes;  // the copy that was measured
 };
+
+[[noreturn]] void refuse_changed(const std::string& path) {
+  refuse(format("%s changed while it was read; try again", path.c_str()));
+}
 
 [[noreturn]] void refuse_unreadable(const std::string& path) {
   struct stat st {};
@@ -115,17 +120,17 @@ struct measured_file {
 // comment or the line's end, a line above the last with fewer or more
 // values than the last one, a byte-order mark.
 measured_file measure(const std::string& path) {
-  std::string bytes;
-  switch (zub_internal::read_file_once(path.c_str(), bytes)) {
+  measured_file m;
+  const std::string& bytes = m.bytes;
+  switch (zub_internal::read_file_once(path.c_str(), m.bytes)) {
     case zub_internal::file_read_result::ok:
       break;
     case zub_internal::file_read_result::cannot_read:
       refuse_unreadable(path);
     case zub_internal::file_read_result::changed:
-      refuse(format("%s changed while it was read; try again", path.c_str()));
+      refuse_changed(path);
   }
   const zub_internal::text_shape shape = zub_internal::measure_text(bytes);
-  measured_file m;
   m.rows = shape.rows;
   m.cols = shape.cols;
 
@@ -282,6 +287,15 @@ loaded_matrix load(EqFct& loc, const std::string& path, measured_file shape,
   if (!out.matrix->load_file(path.c_str()) || log.errors() != errors_before) {
     refuse(format("%s was not loaded", path.c_str()));
   }
+  // load_file read the file on its own: a rewrite between the measuring and
+  // the load would show one version's lines and shape, and load the other.
+  std::string again;
+  if (zub_internal::read_file_once(path.c_str(), again) !=
+          zub_internal::file_read_result::ok ||
+      again != out.shape.bytes) {
+    refuse_changed(path);
+  }
+  std::string().swap(out.shape.bytes);
   return out;
 }
 
@@ -505,7 +519,7 @@ int run_info(const arguments& a, const library_log& log) {
         "(an empty line at the end counts as a row)\n",
         shape.last_line);
   }
-  const loaded_matrix lm = load(loc, path, shape, log);
+  const loaded_matrix lm = load(loc, path, std::move(shape), log);
   const MDFA_ResponseMatrix& R = *lm.matrix;
 
   double lo = INFINITY, hi = -INFINITY;
@@ -566,7 +580,7 @@ int run_info(const arguments& a, const library_log& log) {
               zr.first ? ": monitors " : "", zr.second.c_str());
   std::printf("zero columns %lld%s%s\n", zc.first,
               zc.first ? ": correctors " : "", zc.second.c_str());
-  if (!shape.problems.empty()) refuse_offending(path, shape);
+  if (!lm.shape.problems.empty()) refuse_offending(path, lm.shape);
   if (non_finite_count != 0) {
     refuse(
         format("%s holds %lld value%s that %s not finite: invert refuses "
