@@ -89,8 +89,11 @@ struct options {
   double errors = 0.05;  // mrad rms, initial corrector errors
   unsigned long long seed = 1;
   std::vector<int> exclude_monitors;
-  int fail_monitor = -1;  // none
-  int fail_from = 0;      // the iteration from which it reads garbage
+  struct failing_monitor {
+    int monitor;
+    int from;  // the iteration from which it reads garbage
+  };
+  std::vector<failing_monitor> fail_monitors;
   std::string svg = ZUB_DEMO_SVG_FILE;
   bool quiet = false;
   bool help = false;
@@ -128,7 +131,8 @@ const char kUsage[] =
     "                    mm at odd iterations, NaN at even ones); the server\n"
     "                    notices a reading that is not a number or beyond\n"
     "                    +-100 mm, leaves the monitor out and inverts the\n"
-    "                    matrix again\n"
+    "                    matrix again; may be given more than once (several\n"
+    "                    at one iteration stop the feedback)\n"
     "  --svg FILE        where the picture goes (default:\n"
     "                    " ZUB_DEMO_SVG_FILE
     ")\n"
@@ -138,9 +142,11 @@ const char kUsage[] =
     "Options take their value as the next argument or after '='.\n"
     "Warnings go to standard error: kept singular values at the float\n"
     "rounding level of the matrix, an inverse whose kept modes the library's\n"
-    "element filter removed, an orbit that grows.\n"
+    "element filter removed, no singular value kept, an orbit that grows\n"
+    "at any iteration by more than the monitor noise.\n"
     "Exit status: 0 done, 1 a file refused or the picture not written,\n"
-    "2 bad usage, 3 the feedback made the orbit grow.\n";
+    "2 bad usage, 3 the feedback made the orbit grow or stopped (the orbit\n"
+    "beyond the monitors' range, or no monitor left).\n";
 
 double parse_real(const std::string& option, const std::string& text) {
   errno = 0;
@@ -247,10 +253,11 @@ options parse(int argc, char** argv) {
             "not '" +
             text + "'");
       }
-      o.fail_monitor = static_cast<int>(parse_integer(
-          "--fail-monitor's monitor", text.substr(0, at), 0, 999999));
-      o.fail_from = static_cast<int>(parse_integer(
-          "--fail-monitor's iteration", text.substr(at + 1), 0, 10000));
+      o.fail_monitors.push_back(
+          {static_cast<int>(parse_integer("--fail-monitor's monitor",
+                                          text.substr(0, at), 0, 999999)),
+           static_cast<int>(parse_integer("--fail-monitor's iteration",
+                                          text.substr(at + 1), 0, 10000))});
     } else if (arg == "--version") {
       no_value();
       o.version = true;
@@ -270,13 +277,16 @@ options parse(int argc, char** argv) {
                  i, o.monitors, o.monitors - 1));
     }
   }
-  if (o.fail_monitor >= o.monitors) {
-    bad_usage(format("--fail-monitor: there is no monitor %d of %d (0 ... %d)",
-                     o.fail_monitor, o.monitors, o.monitors - 1));
-  }
-  if (o.fail_monitor >= 0 && o.fail_from > o.iterations) {
-    bad_usage(format("--fail-monitor: iteration %d is beyond the last (%d)",
-                     o.fail_from, o.iterations));
+  for (const auto& f : o.fail_monitors) {
+    if (f.monitor >= o.monitors) {
+      bad_usage(
+          format("--fail-monitor: there is no monitor %d of %d (0 ... %d)",
+                 f.monitor, o.monitors, o.monitors - 1));
+    }
+    if (f.from > o.iterations) {
+      bad_usage(format("--fail-monitor: iteration %d is beyond the last (%d)",
+                       f.from, o.iterations));
+    }
   }
   return o;
 }
@@ -787,16 +797,17 @@ std::string make_svg(const run_record& r) {
 }
 
 // Written beside the target and renamed over it, so that a reader never
-// sees half a picture.
-void write_file(const std::string& path, const std::string& text) {
+// sees half a picture. False when it could not be written.
+bool write_file(const std::string& path, const std::string& text) {
   const std::string part = path + ".part";
   std::ofstream out(part, std::ios::trunc);
   if (out) out << text;
   out.close();
   if (!out || std::rename(part.c_str(), path.c_str()) != 0) {
     std::remove(part.c_str());
-    refuse("cannot write " + path);
+    return false;
   }
+  return true;
 }
 
 // ---------------------------------------- the chicane
@@ -868,6 +879,8 @@ class feedback_server {
 
   void load() {
     if (!response_.load_file(o_.file.c_str())) {
+      const std::string why = zub_cli::why_unreadable(o_.file);
+      if (!why.empty()) refuse(why);
       refuse(
           format("%s is not a %d x %d response matrix (give its shape "
                  "with --monitors and --actuators)",
@@ -1041,8 +1054,9 @@ int run(const options& o) {
     machine.multiply(kicks, orbit);
     std::vector<double> x = column_values(orbit);
     for (double& v : x) v += o.noise * unit(rng);
-    if (o.fail_monitor >= 0 && iteration >= o.fail_from) {
-      x[static_cast<size_t>(o.fail_monitor)] =
+    for (const auto& f : o.fail_monitors) {
+      if (iteration < f.from) continue;
+      x[static_cast<size_t>(f.monitor)] =
           iteration % 2 == 0 ? std::nan("") : kGarbageReading;
     }
     return x;
@@ -1054,11 +1068,11 @@ int run(const options& o) {
       "model by %.0f %% and %.0f %% rms\n",
       o.errors, o.noise, o.seed, kMonitorGainError * 100,
       kCorrectorGainError * 100);
-  if (o.fail_monitor >= 0) {
+  for (const auto& f : o.fail_monitors) {
     std::printf(
         "     monitor %d breaks at iteration %d: from then on it reads "
         "garbage (%.0f mm at odd iterations, NaN at even ones)\n",
-        o.fail_monitor, o.fail_from, kGarbageReading);
+        f.monitor, f.from, kGarbageReading);
   }
 
   std::printf(
@@ -1126,6 +1140,14 @@ int run(const options& o) {
                                              server.used().end(), true)));
   std::vector<double> last = first;
   int done = 0;
+  // The first iteration at which the orbit stood above where it started by
+  // more than the monitors' noise, over the monitors then in use: a
+  // feedback that amplifies noise can end on a low sample by chance.
+  struct growth {
+    int iteration = 0;  // 0: none
+    double from = 0.0, to = 0.0;
+    size_t in_use = 0;
+  } grew;
   for (int it = 1; it <= o.iterations && stopped.empty(); ++it) {
     // The correction that cancels the measured orbit, scaled by the gain.
     const std::vector<double> delta = server.correction(last);
@@ -1140,6 +1162,11 @@ int run(const options& o) {
     const double r = rms(last, used);
     const double mx = max_abs(last, used);
     record.rms_history.push_back(r);
+    const double r_start = rms(first, used);
+    if (grew.iteration == 0 && stopped.empty() && !(r <= r_start + o.noise)) {
+      grew = {it, r_start, r,
+              static_cast<size_t>(std::count(used.begin(), used.end(), true))};
+    }
     std::printf(
         "     %9d  %11s  %11s  %16s  %8zu\n", it, number(r, 4).c_str(),
         number(mx, 4).c_str(), number(largest, 5).c_str(),
@@ -1187,25 +1214,36 @@ int run(const options& o) {
       static_cast<size_t>(std::count(used.begin(), used.end(), true));
   const std::string over =
       in_use == used.size() ? "" : format(" (the %zu monitors in use)", in_use);
-  const bool grew = !(r1 <= r0);
-  const bool failed = grew || !stopped.empty();
-  if (done == 0 && !failed) {
+  const bool failed = grew.iteration > 0 || !stopped.empty();
+  const char* const plural = done == 1 ? "" : "s";
+  if (!stopped.empty()) {
+    // The last readings are those that made it stop: no orbit to show.
+    std::printf(
+        "     orbit rms %s mm at the start%s; the feedback stopped at "
+        "iteration %d\n",
+        number(r0, 4).c_str(), over.c_str(), done);
+  } else if (done == 0) {
     std::printf("     no feedback iterations: orbit rms %.4f mm%s\n", r0,
                 over.c_str());
   } else if (failed) {
     std::printf(
-        "     orbit rms %s mm -> %s mm in %d iterations%s: the "
-        "feedback %s\n",
-        number(r0, 4).c_str(), number(r1, 4).c_str(), done, over.c_str(),
-        stopped.empty() ? "made it grow" : "stopped");
+        "     orbit rms %s mm -> %s mm in %d iteration%s%s: the feedback made "
+        "it grow (first above its start at iteration %d: %s mm)\n",
+        number(r0, 4).c_str(), number(r1, 4).c_str(), done, plural,
+        over.c_str(), grew.iteration, number(grew.to, 4).c_str());
+  } else if (r1 > 0 && r1 < r0) {
+    std::printf(
+        "     orbit rms %.4f mm -> %.4f mm in %d iteration%s%s: %.1f "
+        "times smaller\n",
+        r0, r1, done, plural, over.c_str(), r0 / r1);
   } else if (r1 > 0) {
     std::printf(
-        "     orbit rms %.4f mm -> %.4f mm in %d iterations%s: %.1f "
-        "times smaller\n",
-        r0, r1, done, over.c_str(), r0 / r1);
+        "     orbit rms %.4f mm -> %.4f mm in %d iteration%s%s: no smaller, "
+        "within the monitors' noise of %.3g mm\n",
+        r0, r1, done, plural, over.c_str(), o.noise);
   } else {
-    std::printf("     orbit rms %.4f mm -> %.4f mm in %d iterations%s\n", r0,
-                r1, done, over.c_str());
+    std::printf("     orbit rms %.4f mm -> %.4f mm in %d iteration%s%s\n", r0,
+                r1, done, plural, over.c_str());
   }
 
   record.title =
@@ -1218,19 +1256,27 @@ int run(const options& o) {
   record.after = last;
   record.used_before = used_at_start;
   record.used = used;
-  write_file(o.svg, make_svg(record));
-  std::printf("     picture written to %s\n", o.svg.c_str());
+  const bool drawn = write_file(o.svg, make_svg(record));
+  if (drawn) std::printf("     picture written to %s\n", o.svg.c_str());
 
-  if (!stopped.empty()) zub_cli::warn(kProgram, stopped);
-  if (grew) {
+  if (!stopped.empty()) {
+    zub_cli::warn(kProgram, stopped);
+  } else if (grew.iteration > 0) {
+    const std::string grew_over =
+        grew.in_use == used.size()
+            ? ""
+            : format(" (the %zu monitors in use)", grew.in_use);
     zub_cli::warn(kProgram,
                   format("the orbit grew from %s mm to %s mm rms in %d "
                          "iteration%s%s: the feedback diverges",
-                         number(r0, 4).c_str(), number(r1, 4).c_str(), done,
-                         done == 1 ? "" : "s", over.c_str()));
+                         number(grew.from, 4).c_str(),
+                         number(grew.to, 4).c_str(), grew.iteration,
+                         grew.iteration == 1 ? "" : "s", grew_over.c_str()));
   }
-  if (failed) return kExitDiverged;
-  return 0;
+  // A diverging feedback says so whether or not its picture was drawn.
+  if (!drawn && !failed) refuse("cannot write " + o.svg);
+  if (!drawn) zub_cli::warn(kProgram, "cannot write " + o.svg);
+  return failed ? kExitDiverged : 0;
 }
 
 }  // namespace

@@ -224,6 +224,10 @@ TEST(RmtoolFiles, ApplyRefusesDeviationsThatAreNotNumbers) {
                  "holds a deviation that is not finite: (2, 0) = inf");
   expect_refused(rmtool({"apply", k, dir.write("d.txt", "1 2 3 4\n")}), 1,
                  "wants a column of 3 monitor deviations");
+  // Finite factors, a product beyond the float range.
+  const std::string big = dir.write("big.txt", "3e38 3e38\n1 1\n");
+  expect_refused(rmtool({"apply", big, dir.write("d.txt", "1\n1\n")}), 1,
+                 "the corrector setting (0, 0) = inf is not finite");
 }
 
 // ---------------------------------------- results against the library
@@ -463,11 +467,35 @@ TEST(RmtoolSvd, InverseEmptiedByTheElementFilterIsReported) {
                        "of the kept modes"),
             std::string::npos)
       << r.err;
-  // In um per mrad the inverse is whole, and nothing is said.
+  // In um per mrad the filter takes only the smallest elements, inverse x
+  // matrix stays the projector, and nothing is said.
   r = rmtool({"svd", scaled(1e3)});
   EXPECT_EQ(r.err, "");
   r = rmtool({"svd", ZUB_SHIPPED_MATRIX});
   EXPECT_EQ(r.err, "");
+}
+
+// An inverse without a single mode corrects nothing: said, whatever made it.
+TEST(RmtoolSvd, InverseWithoutAnyKeptValueIsReported) {
+  const TempDir dir;
+  const std::string zeros = dir.write("zeros.txt", "0 0\n0 0\n");
+  const std::vector<std::vector<std::string>> cases = {
+      {"invert", ZUB_SHIPPED_MATRIX, "--tol", "1"},
+      {"invert", ZUB_SHIPPED_MATRIX, "--exclude-correctors", "0-11"},
+      {"invert", zeros},
+      {"svd", zeros}};
+  for (std::vector<std::string> args : cases) {
+    SCOPED_TRACE(args[1] + " " + (args.size() > 2 ? args[2] : ""));
+    if (args[0] == "invert") {
+      args.push_back("-o");
+      args.push_back((dir.path() / "inv.txt").string());
+    }
+    const program_result r = rmtool(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("rmtool: warning: no singular value was kept"),
+              std::string::npos)
+        << r.err;
+  }
 }
 
 TEST(RmtoolSvd, SingularShippedMatrixShowsTheCutValue) {

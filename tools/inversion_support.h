@@ -123,6 +123,7 @@ inline double frobenius(const MDFA_ResponseMatrix& a) {
 // invert decomposed) into K (n x m, the inverse that it wrote), which kept
 // `nosv` of the `singular` values (largest first) under the tolerance `tol`
 // (the internal one when `internal`):
+// - no singular value kept at all: the inverse is all zero;
 // - kept singular values at the float rounding level of the matrix: the
 //   inverse multiplies the noise along them by 1/s;
 // - an inverse from which invert's element filter removed part of the kept
@@ -134,7 +135,14 @@ inline std::vector<std::string> inversion_warnings(
     const std::vector<float>& singular, float tol, bool internal, int nosv,
     EqFct* loc) {
   std::vector<std::string> out;
-  if (singular.empty() || nosv <= 0) return out;
+  if (singular.empty()) return out;
+  if (nosv <= 0) {
+    out.push_back(format(
+        "no singular value was kept (the largest is %.3g): the inverse is all "
+        "zero, and a feedback with it corrects nothing.",
+        static_cast<double>(singular.front())));
+    return out;
+  }
   const int n = A.cols;
   const int size = std::max(A.rows, A.cols);
   const double s_max = singular.front();

@@ -12,7 +12,6 @@
 // singular values is invert's. The tool formats the results and warns.
 //
 // Exit status: 0 done, 1 a file or its content was refused, 2 bad usage.
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -100,18 +99,9 @@ struct measured_file {
 }
 
 [[noreturn]] void refuse_unreadable(const std::string& path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) {
-    refuse(format("cannot read %s: %s", path.c_str(), std::strerror(errno)));
-  }
-  if (!S_ISREG(st.st_mode)) {
-    refuse(format("%s is not a regular file", path.c_str()));
-  }
-  std::ifstream probe(path);
-  if (!probe) {
-    refuse(format("cannot read %s: %s", path.c_str(), std::strerror(errno)));
-  }
-  refuse(format("cannot read %s: read error", path.c_str()));
+  const std::string why = zub_cli::why_unreadable(path);
+  refuse(why.empty() ? format("cannot read %s: read error", path.c_str())
+                     : why);
 }
 
 // Reads a file as load_file does (one consistent copy, the same lines and
@@ -785,10 +775,9 @@ int run_invert(const arguments& a, const library_log& log) {
       refuse(std::string("the pseudo-inverse failed: ") + e.what());
     }
     if (log.errors() != errors_before) refuse("the matrix was not inverted");
-    how = format(
-        "Moore-Penrose pseudo-inverse, input elements below %g "
-        "zeroed",
-        tol);
+    how = "Moore-Penrose pseudo-inverse, " +
+          (tol > 0 ? format("input elements with |a| < %g zeroed", tol)
+                   : std::string("no input element zeroed"));
   } else {
     inv = invert_svd(loc, R, a.tol, ex, log);
     inverse = std::move(inv.inverse);
@@ -853,6 +842,14 @@ int run_apply(const arguments& a, const library_log& log) {
   const int errors_before = log.errors();
   K.multiply(*d, settings);
   if (log.errors() != errors_before) refuse("the product was not formed");
+  // Finite factors can still give a product beyond the float range.
+  bad = first_non_finite(settings);
+  if (!bad.empty()) {
+    refuse(
+        format("the corrector setting %s is not finite: the product "
+               "leaves the float range",
+               bad.c_str()));
+  }
   std::printf("# Corrector settings = %s x %s, one per corrector (%d).\n",
               printable(a.positional[0]).c_str(),
               printable(a.positional[1]).c_str(), settings.rows);
