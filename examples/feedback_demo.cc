@@ -42,6 +42,7 @@
 #include "chicane_physics.h"
 #include "cli_support.h"
 #include "inversion_support.h"
+#include "matrix_file_check.h"
 #include "zub_feedback.h"
 
 namespace {
@@ -878,14 +879,14 @@ class feedback_server {
   K_spectrum& spectrum_property() { return spectrum_; }
 
   void load() {
+    zub_cli::measured_file measured = zub_cli::measure_checked(o_.file);
     if (!response_.load_file(o_.file.c_str())) {
-      const std::string why = zub_cli::why_unreadable(o_.file);
-      if (!why.empty()) refuse(why);
       refuse(
           format("%s is not a %d x %d response matrix (give its shape "
                  "with --monitors and --actuators)",
                  o_.file.c_str(), o_.monitors, o_.actuators));
     }
+    zub_cli::confirm_unchanged(o_.file, measured);
   }
 
   // Leaves monitor i out of the correction: weight 0.
@@ -1178,6 +1179,8 @@ int run(const options& o) {
                       .c_str());
   }
   if (log.errors() != errors_before) refuse("the feedback loop failed");
+  // A client reading the history learns why the feedback stopped.
+  if (!stopped.empty()) history.store(stopped.c_str());
 
   std::printf("\n5. The message history, read through the framework's get\n");
   {

@@ -251,6 +251,16 @@ TEST(FeedbackDemoFiles, BadFilesExitWithStatusOne) {
   const program_result r = demo({"--monitors", "23"});
   expect_refused(r, 1,
                  "ERROR: No. rows (24) do not match no. of monitors (23)!");
+  // A line that would leave elements at their former values: named, as
+  // rmtool names it, and the feedback does not start.
+  const std::string short_line = dir.write("short.txt", "1\n3 4\n");
+  const program_result s =
+      demo({"--file", short_line, "--monitors", "2", "--actuators", "2"});
+  expect_refused(s, 1, "would load with elements that do not come from it");
+  EXPECT_NE(s.err.find("line 1 (row 0): 1 value where the last data line "
+                       "has 2"),
+            std::string::npos)
+      << s.err;
   // A value beyond float range loads as an infinity; the inversion refuses it.
   const std::string inf = dir.write("inf.txt", "1 2\n3 1e39\n");
   expect_refused(demo({"--file", inf, "--monitors", "2", "--actuators", "2"}),
@@ -370,6 +380,10 @@ TEST(FeedbackDemoFailures, BrokenMonitorIsLeftOutAndTheOrbitStillComesDown) {
             std::string::npos)
       << two.err;
   EXPECT_EQ(two.err.find("grew"), std::string::npos) << two.err;
+  // The history says it to a client too.
+  const std::string history = two.out.substr(two.out.find("5. The message"));
+  EXPECT_NE(history.find("2 monitors read no beam position"), std::string::npos)
+      << history;
   EXPECT_NE(two.out.find("the feedback stopped at iteration 3\n"),
             std::string::npos)
       << two.out;

@@ -1,18 +1,13 @@
 // What the command-line programs on zub_feedback (rmtool, the feedback demo)
 // share: their version, exit statuses and failures, printf-like formatting,
-// warnings, why a file cannot be read, a sink that shows the library's log
-// messages for the program's lifetime, and the capture of what the library
-// writes to std::cout. Header-only: each program is a single source file.
+// warnings, a sink that shows the library's log messages for the program's
+// lifetime, and the capture of what the library writes to std::cout.
+// Header-only: each program is a single source file.
 #ifndef ZUB_TOOLS_CLI_SUPPORT_H
 #define ZUB_TOOLS_CLI_SUPPORT_H
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -66,22 +61,6 @@ inline std::string format(const char* fmt, ...) {
 inline void warn(const char* program, const std::string& text) {
   std::fflush(stdout);
   std::fprintf(stderr, "%s: warning: %s\n", program, text.c_str());
-}
-
-// Why a file cannot be read as a matrix file (missing, no permission, not a
-// regular file), or "" when it can be opened.
-inline std::string why_unreadable(const std::string& path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) {
-    return format("cannot read %s: %s", path.c_str(), std::strerror(errno));
-  }
-  if (!S_ISREG(st.st_mode))
-    return format("%s is not a regular file", path.c_str());
-  std::ifstream probe(path);
-  if (!probe) {
-    return format("cannot read %s: %s", path.c_str(), std::strerror(errno));
-  }
-  return "";
 }
 
 // How a program shows the library's messages.

@@ -30,6 +30,7 @@
 #include "cli_support.h"
 #include "inversion_support.h"
 #include "matrix_file.h"
+#include "matrix_file_check.h"
 #include "zub_feedback.h"
 
 namespace {
@@ -42,7 +43,11 @@ using zub_cli::kExitRefused;
 using zub_cli::kExitUsage;
 using zub_cli::kMaxElements;
 using zub_cli::library_log;
+using zub_cli::measure;
+using zub_cli::measured_file;
+using zub_cli::print_problems;
 using zub_cli::refuse;
+using zub_cli::refuse_offending;
 
 // A path as it may stand inside a comment line of an output file.
 std::string printable(const std::string& s) {
@@ -61,185 +66,6 @@ void show_detail(const std::string& where, const std::string& text) {
 }
 
 constexpr zub_cli::log_style kLogStyle{"rmtool", show_detail, false};
-
-// ---------------------------------------- measuring a file
-
-// A word of a line as it may be shown: bytes that are not printable as
-// \xNN, cut after 20 characters.
-std::string shown_word(const char* p, const char* end) {
-  std::string out;
-  for (int n = 0; p != end && *p != ' ' && *p != '\t' && *p != '\r'; ++p) {
-    if (++n > 20) {
-      out += "...";
-      break;
-    }
-    const unsigned char c = static_cast<unsigned char>(*p);
-    out += c < 0x20 || c >= 0x7f ? format("\\x%02X", c) : std::string(1, *p);
-  }
-  return out;
-}
-
-// A data line that does not load as what it shows.
-struct line_problem {
-  long long file_line;  // from 1
-  std::string text;
-};
-
-struct measured_file {
-  long long rows = 0;  // as load_file measures them
-  long long cols = 0;
-  long long last_line = 0;  // file line of the last data line
-  std::string last_stop;    // where its values ended, if at no comment
-  std::vector<line_problem> problems;
-  std::string bytes;  // the copy that was measured
-};
-
-[[noreturn]] void refuse_changed(const std::string& path) {
-  refuse(format("%s changed while it was read; try again", path.c_str()));
-}
-
-[[noreturn]] void refuse_unreadable(const std::string& path) {
-  const std::string why = zub_cli::why_unreadable(path);
-  refuse(why.empty() ? format("cannot read %s: read error", path.c_str())
-                     : why);
-}
-
-// Reads a file as load_file does (one consistent copy, the same lines and
-// values, the same shape) and finds each data line from which the matrix
-// would not get what the line shows: values that end at anything but a
-// comment or the line's end, a line above the last with fewer or more
-// values than the last one, a byte-order mark.
-measured_file measure(const std::string& path) {
-  measured_file m;
-  const std::string& bytes = m.bytes;
-  switch (zub_internal::read_file_once(path.c_str(), m.bytes)) {
-    case zub_internal::file_read_result::ok:
-      break;
-    case zub_internal::file_read_result::cannot_read:
-      refuse_unreadable(path);
-    case zub_internal::file_read_result::changed:
-      refuse_changed(path);
-  }
-  const zub_internal::text_shape shape = zub_internal::measure_text(bytes);
-  m.rows = shape.rows;
-  m.cols = shape.cols;
-
-  static const char kBom[] = "\xEF\xBB\xBF";
-  zub_internal::value_reader values;
-  zub_internal::file_line line;
-  long long row = -1;
-  for (zub_internal::line_cursor lines(bytes); lines.next(line);) {
-    if (line.is_comment()) continue;
-    ++row;
-    const bool last = row == m.rows - 1;
-    values.start(line);
-    long long n = 0;
-    double val;
-    while (values.next(val)) ++n;
-    const char* const stop = values.stop();
-    std::vector<std::string> parts;
-    if (line.number == 1 && line.end - line.begin >= 3 &&
-        std::memcmp(line.begin, kBom, 3) == 0) {
-      parts.push_back(
-          "it starts with a byte-order mark (bytes EF BB BF), which the "
-          "loader reads as text: this line is a data line whose values end "
-          "at once");
-    } else if (stop != line.end && *stop != '#') {
-      // The word in which the values end, from its start: in "5o" the
-      // loader reads 5 and ends at the o.
-      const char* word_start = stop;
-      while (word_start != line.begin && word_start[-1] != ' ' &&
-             word_start[-1] != '\t') {
-        --word_start;
-      }
-      const std::string word = shown_word(stop, line.end);
-      const std::string where =
-          word_start == stop
-              ? "'" + word + "'"
-              : "'" + word + "' in '" + shown_word(word_start, line.end) + "'";
-      parts.push_back(format("the values end at %s after %lld value%s",
-                             where.c_str(), n, n == 1 ? "" : "s"));
-      if (last) m.last_stop = word;
-    }
-    if (last) {
-      m.last_line = line.number;
-      if (!parts.empty() && n > 0) {
-        parts.push_back(format(
-            "as the last data line it sets the number of columns to %lld", n));
-      }
-    } else if (m.cols == 0) {
-      // No matrix: the last data line has no values, which check_shape says.
-    } else if (n < m.cols) {
-      const std::string rest =
-          n + 1 == m.cols
-              ? format("column %lld of row %lld keeps its former value", n, row)
-              : format(
-                    "columns %lld ... %lld of row %lld keep their former "
-                    "values",
-                    n, m.cols - 1, row);
-      parts.push_back(parts.empty()
-                          ? format("%lld value%s where the last data line "
-                                   "has %lld: ",
-                                   n, n == 1 ? "" : "s", m.cols) +
-                                rest
-                          : rest);
-    } else if (n > m.cols) {
-      parts.push_back(format(
-          "%lld values where the last data line has %lld: the loader drops "
-          "the rest",
-          n, m.cols));
-    }
-    if (parts.empty()) continue;
-    std::string text = format("line %lld (row %lld): ", line.number, row);
-    for (size_t k = 0; k < parts.size(); ++k) {
-      text += (k == 0 ? "" : "; ") + parts[k];
-    }
-    m.problems.push_back({line.number, text});
-  }
-  return m;
-}
-
-// Line numbers as ranges: 3, 5-9, 12.
-std::string line_ranges(const std::vector<line_problem>& p, size_t from) {
-  std::string out;
-  for (size_t k = from; k < p.size();) {
-    size_t e = k;
-    while (e + 1 < p.size() && p[e + 1].file_line == p[e].file_line + 1) ++e;
-    out += (out.empty() ? "" : ", ") + std::to_string(p[k].file_line);
-    if (e > k) out += "-" + std::to_string(p[e].file_line);
-    k = e + 1;
-  }
-  return out;
-}
-
-// The offending lines, each named: the first ones in full, the others by
-// their numbers.
-void print_problems(FILE* to, const measured_file& m) {
-  if (m.problems.empty()) return;
-  const size_t n = m.problems.size();
-  std::fprintf(to,
-               "offending %zu line%s: the matrix would hold elements that do "
-               "not come from the file\n"
-               "          (line numbers count from 1, rows and columns from "
-               "0)\n",
-               n, n == 1 ? "" : "s");
-  constexpr size_t kShown = 20;
-  for (size_t k = 0; k < n && k < kShown; ++k) {
-    std::fprintf(to, "  %s\n", m.problems[k].text.c_str());
-  }
-  if (n > kShown) {
-    std::fprintf(to, "  ... and %zu more: lines %s\n", n - kShown,
-                 line_ranges(m.problems, kShown).c_str());
-  }
-}
-
-[[noreturn]] void refuse_offending(const std::string& path,
-                                   const measured_file& m) {
-  refuse(format(
-      "%s would load with elements that do not come from it "
-      "(%zu offending line%s)",
-      path.c_str(), m.problems.size(), m.problems.size() == 1 ? "" : "s"));
-}
 
 // The measured shape, refused when the library could not hold it.
 void check_shape(const std::string& path, const measured_file& m) {
@@ -277,15 +103,7 @@ loaded_matrix load(EqFct& loc, const std::string& path, measured_file shape,
   if (!out.matrix->load_file(path.c_str()) || log.errors() != errors_before) {
     refuse(format("%s was not loaded", path.c_str()));
   }
-  // load_file read the file on its own: a rewrite between the measuring and
-  // the load would show one version's lines and shape, and load the other.
-  std::string again;
-  if (zub_internal::read_file_once(path.c_str(), again) !=
-          zub_internal::file_read_result::ok ||
-      again != out.shape.bytes) {
-    refuse_changed(path);
-  }
-  std::string().swap(out.shape.bytes);
+  zub_cli::confirm_unchanged(path, out.shape);
   return out;
 }
 
@@ -293,12 +111,7 @@ loaded_matrix load(EqFct& loc, const std::string& path, measured_file shape,
 // standard error, and the file refused.
 loaded_matrix load_checked(EqFct& loc, const std::string& path,
                            const library_log& log) {
-  measured_file m = measure(path);
-  if (!m.problems.empty()) {
-    print_problems(stderr, m);
-    refuse_offending(path, m);
-  }
-  return load(loc, path, std::move(m), log);
+  return load(loc, path, zub_cli::measure_checked(path), log);
 }
 
 // The first element that is not a finite number, as "(i, j) = v", or "".
