@@ -203,7 +203,8 @@ inline std::vector<std::string> inversion_warnings(
       "invert writes 0 for every element at or below %.2g (%s), an absolute "
       "bound that grows with the largest singular value (%.3g here); beyond "
       "about %.2g (1/sqrt(max(m, n) x 2^-52)) it exceeds 1/s_max and takes "
-      "whole modes, below that only the inverse's smallest elements. Give the matrix in larger units (mm rather than nm), or a "
+      "whole modes, below that only the inverse's smallest elements. Give the "
+      "matrix in larger units (mm rather than nm), or a "
       "tolerance below the inverse's elements (--tol; it cuts s <= s_max x "
       "tol).",
       noise,
