@@ -177,6 +177,9 @@ TEST(RmtoolFiles, EveryLineThatWouldNotLoadAsItReadsIsNamed) {
       {"# c\n1 2 3\n4 nan 6\n7 8 9\n",
        "line 3 (row 1): the values end at 'nan' after 1 value"},
       {"1 2 3\n4 5 inf\n7 8 9\n", "line 2 (row 1): the values end at 'inf'"},
+      {"1 2\n-1e309 4\n5 6\n",
+       "line 2 (row 1): the values end at '-1e309' (a number beyond the range "
+       "of a double) after 0 values"},
       {"1 2 3\n4 5o 6\n7 8 9\n",
        "line 2 (row 1): the values end at 'o' in '5o' after 2 values; column "
        "2 of row 1 keeps its former value"},

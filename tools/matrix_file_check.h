@@ -7,8 +7,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -121,8 +124,19 @@ inline measured_file measure(const std::string& path) {
           word_start == stop
               ? "'" + word + "'"
               : "'" + word + "' in '" + shown_word(word_start, line.end) + "'";
-      parts.push_back(format("the values end at %s after %lld value%s",
-                             where.c_str(), n, n == 1 ? "" : "s"));
+      // A number beyond the range of a double stops the reading, too.
+      const std::string token(stop, std::find_if(stop, line.end, [](char c) {
+                                return c == ' ' || c == '\t' || c == '\r';
+                              }));
+      errno = 0;
+      char* token_end = nullptr;
+      const double v = std::strtod(token.c_str(), &token_end);
+      const bool too_large =
+          *token_end == '\0' && errno == ERANGE && std::isinf(v);
+      parts.push_back(
+          format("the values end at %s%s after %lld value%s", where.c_str(),
+                 too_large ? " (a number beyond the range of a double)" : "", n,
+                 n == 1 ? "" : "s"));
       if (last) m.last_stop = word;
     }
     if (last) {
