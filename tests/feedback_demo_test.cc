@@ -310,8 +310,8 @@ TEST(FeedbackDemoFailures, GrowingOrbitIsAFailure) {
 
 // A nearly singular matrix (last column the sum of the first two, off by
 // 0.003): the feedback amplifies the monitors' noise along its weakest
-// mode, and the orbit rises to three times its start before it happens to
-// end below it. Growing at any iteration is a failure, not only at the end.
+// mode, and the orbit rises above its start before it happens to end below
+// it. Growing at any iteration is a failure, not only at the end.
 TEST(FeedbackDemoFailures, OrbitThatGrowsOnTheWayIsAFailure) {
   const TempDir dir;
   const std::string f = dir.write("near.txt",
@@ -321,19 +321,36 @@ TEST(FeedbackDemoFailures, OrbitThatGrowsOnTheWayIsAFailure) {
                                   "0.1 0.6 1.9 0.703\n"
                                   "1.1 0.3 0.8 1.397\n"
                                   "0.7 1.1 0.2 1.797\n");
-  const program_result r =
-      demo({"--file", f, "--monitors", "6", "--actuators", "4", "--quiet"});
+  const program_result r = demo({"--file", f, "--monitors", "6", "--actuators",
+                                 "4", "--exclude-monitor", "0", "--quiet"});
   ASSERT_TRUE(r.exited);
   EXPECT_EQ(r.status, 3) << r.out << r.err;
+  EXPECT_NE(r.out.find("             1       0.1476       0.1910           "
+                       "0.59352         5\n"),
+            std::string::npos)
+      << r.out;
   const std::string summary = r.out.substr(r.out.find("\nSummary\n"));
   const double before = number_after(summary, "orbit rms ");
   const double after = number_after(summary, " mm -> ");
   EXPECT_LT(after, before) << summary;
-  EXPECT_NE(summary.find("the feedback made it grow (first above its start"),
+  EXPECT_NE(summary.find("the feedback made it grow (first above its start "
+                         "at iteration 1: 0.1476 mm)"),
             std::string::npos)
       << summary;
-  EXPECT_NE(r.err.find("warning: the orbit grew from "), std::string::npos)
+  EXPECT_NE(r.err.find("warning: the orbit grew from 0.1052 mm to 0.1476 mm "
+                       "rms in 1 iteration (the 5 monitors in use): the "
+                       "feedback diverges"),
+            std::string::npos)
       << r.err;
+
+  // An orbit that starts at the monitors' noise and stays there is no
+  // failure, though it may end a little higher.
+  const program_result calm =
+      demo({"--errors", "0", "--seed", "3", "--iterations", "30", "--quiet"});
+  EXPECT_EQ(calm.status, 0) << calm.err;
+  EXPECT_NE(calm.out.find("no smaller, within the monitors' noise of 0.005 mm"),
+            std::string::npos)
+      << calm.out;
 }
 
 // A monitor that reads garbage from some iteration on is left out as a
