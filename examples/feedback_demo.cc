@@ -1254,6 +1254,15 @@ int run(const options& o) {
   record.subtitle = format(
       "%d monitors x %d correctors, gain %.2g, %d iteration%s, seed %llu", M, N,
       o.gain, done, done == 1 ? "" : "s", o.seed);
+  // A picture passed on without its log still says that the run failed.
+  if (!stopped.empty()) {
+    record.subtitle += format("; the feedback stopped at iteration %d", done);
+  } else if (grew.iteration > 0) {
+    record.subtitle += format(
+        "; the orbit grew above its start at iteration %d: the feedback "
+        "diverges",
+        grew.iteration);
+  }
   record.spectrum = server.spectrum();
   record.before = first;
   record.after = last;
