@@ -208,6 +208,18 @@ TEST(RmtoolFiles, EveryLineThatWouldNotLoadAsItReadsIsNamed) {
     EXPECT_NE(svd.err.find(c.named), std::string::npos) << svd.err;
     EXPECT_EQ(svd.out, "");
   }
+  // Past the first 20, the offending lines are listed as ranges.
+  std::string many;
+  for (int i = 1; i <= 30; ++i) {
+    many += (i <= 25 || i == 28) ? "1 nan\n" : "1 2\n";
+  }
+  const program_result listed = rmtool({"info", dir.write("many.txt", many)});
+  EXPECT_EQ(listed.status, 1);
+  EXPECT_NE(listed.out.find("  line 20 (row 19): "), std::string::npos);
+  EXPECT_EQ(listed.out.find("  line 21 (row 20): "), std::string::npos);
+  EXPECT_NE(listed.out.find("  ... and 6 more: lines 21-25, 28\n"),
+            std::string::npos)
+      << listed.out;
   // CR-LF line ends, tabs and trailing comments are no fault.
   const std::string good = dir.write("good.txt", "1\t2 # x\r\n3 4\r\n");
   const program_result r = rmtool({"info", good});
