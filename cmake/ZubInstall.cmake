@@ -23,6 +23,7 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/zub_feedback/zub_feedback.h
   ${PROJECT_SOURCE_DIR}/zub_feedback/chicane_physics.h
   ${ZUB_FEEDBACK_VERSION_HEADER}
+  ${PROJECT_BINARY_DIR}/include/zub_feedback_export.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zub_feedback ${zub_component})
 install(EXPORT zub_feedbackTargets NAMESPACE zub_feedback::
   DESTINATION ${zub_cmake_dir} ${zub_component})
