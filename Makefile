@@ -4,15 +4,17 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
 .PHONY: all deps configure build test demo clean bench test-sanitize test-valgrind fuzz \
-  test-generic-blas package
+  test-generic-blas package format format-check
 
 all: build
 
 deps:
-	@./tools/install-deps.sh
+	@./scripts/install-deps.sh
 
+# Its output names the BLAS and LAPACK that the build uses ("BLAS and
+# LAPACK (OpenBLAS): ...").
 configure: deps
-	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -36,24 +38,24 @@ test-sanitize: deps
 	@cd $(SANITIZE_BUILD_DIR) && $(SANITIZE_ENV) ctest --output-on-failure -j $(JOBS)
 
 # The plain build's test programs under valgrind's memcheck
-# (tools/memcheck.sh; suppressions in tests/valgrind.supp).
+# (scripts/memcheck.sh; suppressions in tests/valgrind.supp).
 test-valgrind: build
-	@./tools/install-deps.sh valgrind
-	@./tools/memcheck.sh $(BUILD_DIR)
+	@./scripts/install-deps.sh valgrind
+	@./scripts/memcheck.sh $(BUILD_DIR)
 
 # libFuzzer targets (fuzz/), built with clang, ASan and UBSan in their own
 # directory, each run for FUZZ_SECONDS from the seed corpus in fuzz/corpus/.
 FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 fuzz:
-	@./tools/install-deps.sh fuzz
+	@./scripts/install-deps.sh fuzz
 	@cmake -S . -B $(FUZZ_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DZUB_FEEDBACK_BUILD_FUZZERS=ON \
 	  -DZUB_FEEDBACK_BUILD_TESTS=OFF -DZUB_FEEDBACK_BUILD_BENCHMARKS=OFF \
 	  -DZUB_FEEDBACK_BUILD_EXAMPLES=OFF -DZUB_FEEDBACK_BUILD_TOOLS=OFF \
 	  -DZUB_FEEDBACK_INSTALL=OFF >/dev/null
 	@cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS) --target fuzzers
-	@./fuzz/run.sh $(FUZZ_BUILD_DIR) $(FUZZ_SECONDS)
+	@./scripts/run-fuzzers.sh $(FUZZ_BUILD_DIR) $(FUZZ_SECONDS)
 
 # The library and its unit tests built against the BLAS and LAPACK that
 # CMake's FindBLAS calls Generic (Debian's libblas-dev and liblapack-dev), in
@@ -80,7 +82,7 @@ test-generic-blas: deps
 PACKAGE_BUILD_DIR ?= build-package
 PACKAGE_ARGS ?=
 package:
-	@./tools/install-deps.sh package
+	@./scripts/install-deps.sh package
 	@export DEB_BUILD_MAINT_OPTIONS=hardening=+all; \
 	  CXXFLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
 	  LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
@@ -106,6 +108,16 @@ DEMO_ARGS ?= --svg $(BUILD_DIR)/feedback_demo.svg
 demo: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target feedback_demo
 	@$(BUILD_DIR)/examples/feedback_demo $(DEMO_ARGS)
+
+# Every C++ source in the tree formatted with .clang-format (Google style);
+# format-check, run by CI, changes nothing and fails on any difference.
+FORMAT_FILES = $(shell git ls-files '*.cc' '*.h')
+format:
+	@./scripts/install-deps.sh format
+	@clang-format -i $(FORMAT_FILES)
+format-check:
+	@./scripts/install-deps.sh format
+	@clang-format --dry-run --Werror $(FORMAT_FILES)
 
 clean:
 	@rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR) $(FUZZ_BUILD_DIR) \

@@ -22,7 +22,7 @@ macro(zub_dependency_missing what)
     set(${CMAKE_FIND_PACKAGE_NAME}_NOT_FOUND_MESSAGE "${what} not found")
     return()
   endif()
-  message(FATAL_ERROR "${what} not found (Debian: tools/install-deps.sh)")
+  message(FATAL_ERROR "${what} not found (Debian: scripts/install-deps.sh)")
 endmacro()
 
 # Said once, then dropped from the cache (where earlier versions put it).

@@ -43,7 +43,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${ZUB_FEEDBACK_CHANGELOG_GZ}
   DESTINATION ${zub_doc_dir} ${zub_component})
 
 # rmtool's manual page, made from its --help by help2man when that is
-# installed (tools/install-deps.sh package), so that it never disagrees
+# installed (scripts/install-deps.sh package), so that it never disagrees
 # with the program.
 find_program(ZUB_FEEDBACK_HELP2MAN help2man)
 if(TARGET rmtool AND ZUB_FEEDBACK_HELP2MAN)

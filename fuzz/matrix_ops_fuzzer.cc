@@ -9,8 +9,6 @@
 // Products are checked against a double-precision reference; for them a
 // non-finite operand or a product beyond the float range may give
 // non-finite elements.
-#include "data_provider.h"
-
 #include <cfloat>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +17,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "data_provider.h"
 #include "fuzz_check.h"
 
 namespace {
@@ -74,8 +73,8 @@ void fill(zub_fuzz::data_provider& in, GuardedMatrix& g) {
 }
 
 // Mostly the shape an operation wants, sometimes any other.
-void pick_shape(zub_fuzz::data_provider& in, int want_rows, int want_cols, int& rows,
-                int& cols) {
+void pick_shape(zub_fuzz::data_provider& in, int want_rows, int want_cols,
+                int& rows, int& cols) {
   if (in.ConsumeIntegralInRange(0, 3) != 0) {
     rows = want_rows;
     cols = want_cols;

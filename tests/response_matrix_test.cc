@@ -207,9 +207,9 @@ TEST(ResponseMatrix, LargerArmadilloMatrixContributesItsLeadingBlock) {
 TEST(ResponseMatrix, SmallerArmadilloMatrixIsReportedAndWritesNothing) {
   MDFA_ResponseMatrix a("A", 3, 4, nullptr);
   a.init(7.0f);
-  for (const arma::mat& small : {arma::mat(2, 4, arma::fill::ones),
-                                 arma::mat(3, 3, arma::fill::ones),
-                                 arma::mat()}) {
+  for (const arma::mat& small :
+       {arma::mat(2, 4, arma::fill::ones), arma::mat(3, 3, arma::fill::ones),
+        arma::mat()}) {
     zub_test::LogCapture log;
     EXPECT_EQ(a.arma_mat2MDFA(small), &a);
     ASSERT_EQ(log.size(), 1u);

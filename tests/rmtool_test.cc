@@ -149,10 +149,9 @@ TEST(RmtoolFiles, InfoShowsWhatTheLoaderIgnores) {
   const program_result r = rmtool({"info", f});
   expect_refused(r, 1, "does not load");
   EXPECT_NE(r.out.find("shape     4 x 3"), std::string::npos) << r.out;
-  EXPECT_NE(
-      r.out.find("line 1 (row 0): the values end at ',2,3' in '1,2,3' "
-                 "after 1 value; 1 value where the last data line has 3"),
-      std::string::npos)
+  EXPECT_NE(r.out.find("line 1 (row 0): the values end at ',2,3' in '1,2,3' "
+                       "after 1 value; 1 value where the last data line has 3"),
+            std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("line 3 (row 2): 2 values where the last data line "
                        "has 3"),

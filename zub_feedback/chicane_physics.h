@@ -75,10 +75,12 @@ ZUB_FEEDBACK_API double alpha2r(double alpha, double leff);
 // Path length l_bc (m) of the beam through the chicane: four arcs of radius
 // r (m) and angle alpha (rad), the two outer drifts d12 (m) along the tilted
 // path and the middle drift d23 (m). No zero-angle guard.
-ZUB_FEEDBACK_API double alpha2l_bc(double alpha, double r, double d12, double d23);
+ZUB_FEEDBACK_API double alpha2l_bc(double alpha, double r, double d12,
+                                   double d23);
 
 // Arrival-time shift (s) of a beam at the speed of light whose path through
 // the chicane is l_bc (m), against the straight axis 2*z12 + z23 + leff (m).
-ZUB_FEEDBACK_API double delta_t(double l_bc, double z12, double z23, double leff);
+ZUB_FEEDBACK_API double delta_t(double l_bc, double z12, double z23,
+                                double leff);
 
 #endif  // ZUB_FEEDBACK_CHICANE_PHYSICS_H

@@ -67,7 +67,7 @@ int main() {
             std::string(cblas.dli_fname) == blas.dli_fname,
         "the BLAS behind cblas");
 
-  // The version macros agree with one another; tools/check-install.sh
+  // The version macros agree with one another; scripts/check-install.sh
   // compares the printed version with the project's.
   char version[32];
   std::snprintf(version, sizeof version, "%d.%d.%d", ZUB_FEEDBACK_VERSION_MAJOR,

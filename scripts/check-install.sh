@@ -33,7 +33,7 @@ quiet() {
   fi
 }
 
-./tools/install-deps.sh package lintian
+./scripts/install-deps.sh package lintian
 version=$(sed -n 's/^project(zub_feedback VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 major=${version%%.*}
 debversion=$version-1
