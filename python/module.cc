@@ -169,7 +169,7 @@ struct inversion {
   py::array_t<float> inverse;
   py::array_t<float> singular_values;
   int kept = 0;
-  double tolerance = 0.0;
+  py::object tolerance;  // numpy.float32, as the library holds it
 };
 
 inversion invert(const py::handle& obj, std::optional<float> tol) {
@@ -193,7 +193,7 @@ inversion invert(const py::handle& obj, std::optional<float> tol) {
     s(i) = spectrum.spectrum_value(i);
   }
   out.kept = kept;
-  out.tolerance = t;
+  out.tolerance = py::module_::import("numpy").attr("float32")(t);
   return out;
 }
 
@@ -257,6 +257,11 @@ PYBIND11_MODULE(zub_feedback, m) {
       "arrays: the numbers, refusals and messages of the library that the\n"
       "feedback servers run. Messages go to the logger 'zub_feedback'.";
   m.attr("__version__") = ZUB_FEEDBACK_VERSION_STRING;
+  // A library's logger: a refusal is the caller's exception, and its record
+  // is printed only where the application configures logging.
+  const py::module_ logging = py::module_::import("logging");
+  logging.attr("getLogger")("zub_feedback")
+      .attr("addHandler")(logging.attr("NullHandler")());
 
   static py::exception<std::runtime_error> error(m, "Error");
   error.doc() = "Base of the library's refusals.";
@@ -276,14 +281,14 @@ PYBIND11_MODULE(zub_feedback, m) {
       .def_readonly("kept", &inversion::kept,
                     "Number of singular values that entered the inverse.")
       .def_readonly("tolerance", &inversion::tolerance,
-                    "The tolerance used (a float32 value): the internal one "
+                    "The tolerance used, a numpy.float32: the internal one "
                     "when invert() was called without tol.")
       .def("__repr__", [](const inversion& r) {
         return "<Inversion " + std::to_string(r.inverse.shape(0)) + " x " +
                std::to_string(r.inverse.shape(1)) + ", kept " +
                std::to_string(r.kept) + " of " +
                std::to_string(r.singular_values.shape(0)) + ", tolerance " +
-               py::repr(py::float_(r.tolerance)).cast<std::string>() + ">";
+               py::str(r.tolerance).cast<std::string>() + ">";
       });
 
   m.def("load", &load, py::arg("path"), py::arg("monitors"),

@@ -43,8 +43,8 @@ class Inversion:
     def kept(self) -> int:
         """Number of singular values that entered the inverse."""
     @property
-    def tolerance(self) -> float:
-        """The tolerance used, a float32 value; the internal one without tol."""
+    def tolerance(self) -> np.float32:
+        """The tolerance used; the internal one without tol."""
 
 def load(path: _Path, monitors: int, correctors: int) -> _Float32:
     """A response-matrix file as a (monitors, correctors) float32 array.
