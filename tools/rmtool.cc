@@ -322,6 +322,8 @@ int run_info(const arguments& a, const library_log& log) {
         "(an empty line at the end counts as a row)\n",
         shape.last_line);
   }
+  // A file that does not load has no values to show.
+  if (!shape.problems.empty()) refuse_offending(path, shape);
   const loaded_matrix lm = load(loc, path, std::move(shape), log);
   const MDFA_ResponseMatrix& R = *lm.matrix;
 
@@ -383,7 +385,6 @@ int run_info(const arguments& a, const library_log& log) {
               zr.first ? ": monitors " : "", zr.second.c_str());
   std::printf("zero columns %lld%s%s\n", zc.first,
               zc.first ? ": correctors " : "", zc.second.c_str());
-  if (!lm.shape.problems.empty()) refuse_offending(path, lm.shape);
   if (non_finite_count != 0) {
     refuse(
         format("%s holds %lld value%s that %s not finite: invert refuses "
