@@ -40,10 +40,14 @@ def test_check_matrix_refuses_with_the_librarys_message(tmp_path):
         "ERROR: No. columns (12) do not match no. of actuators (11)!")
 
 
-def test_the_samples_of_the_docs_run(monkeypatch, capsys):
+def test_the_samples_of_the_docs_print_what_the_docs_show(monkeypatch, capsys):
     text = (SOURCE_DIR / "docs" / "python.md").read_text()
-    samples = re.findall(r"```python\n(.*?)```", text, re.S)
+    samples = re.findall(r"```python\n(.*?)```(?:\n\nprints\n\n```\n(.*?)```)?",
+                         text, re.S)
     assert samples
     monkeypatch.chdir(SOURCE_DIR)
-    for code in samples:
+    for code, shown in samples:
         exec(compile(code, "docs/python.md", "exec"), {})
+        printed = capsys.readouterr().out
+        if shown:
+            assert printed == shown

@@ -102,7 +102,10 @@ def test_other_arrays_are_refused_clearly(operation):
 
 def test_refused_files_raise_load_error(matrix_file, tmp_path):
     path = matrix_file(np.ones((3, 2)))
+    short = tmp_path / "short.txt"  # the line number counts the comment
+    short.write_text("# 3 monitors x 2 correctors\n1 2\n3\n5 6\n")
     cases = [
+        (short, 3, 2, "ERROR: line 3 has 1 values, not 2!"),
         (tmp_path / "missing.txt", 3, 2,
          f"ERROR: file {tmp_path / 'missing.txt'} not found!"),
         (path, 4, 2, "ERROR: No. rows (3) do not match no. of monitors (4)!"),
