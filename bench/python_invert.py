@@ -6,11 +6,15 @@
 Writes a random float32 matrix file, then, in alternating rounds, times
 invert_timing (C++: load_file once, invert REPEATS times) and
 zub_feedback.invert on the array that zub_feedback.load gives for the same
-file, and prints the median of each, in ms, and their ratio. One BLAS
-thread, as in `make bench`.
+file, and prints the median of each, in ms, and their ratio. Beside them,
+from the same Python calls, the wrapper's own cost: each call's time less
+the time that the library measured for its invert ("took (ms)"), which
+does not depend on what else the machine runs. One BLAS thread, as in
+`make bench`.
 """
 
 import argparse
+import logging
 import os
 import pathlib
 import statistics
@@ -36,13 +40,25 @@ def main():
     sys.path.insert(0, str(args.build / "python"))
     import zub_feedback as zf
 
+    took = []  # the library's own time of each invert, from its record
+
+    class Took(logging.Handler):
+        def emit(self, record):
+            text = record.getMessage()
+            if text.startswith("took (ms): "):
+                took.append(float(text.split(":")[1]))
+
+    log = logging.getLogger("zub_feedback")
+    log.addHandler(Took())
+    log.setLevel(logging.DEBUG)
+
     with tempfile.TemporaryDirectory() as tmp:
         path = pathlib.Path(tmp) / "matrix.txt"
         rng = np.random.default_rng(2024)
         np.savetxt(path, rng.standard_normal((rows, cols)).astype(np.float32),
                    fmt="%.9g")
         matrix = zf.load(path, rows, cols)
-        cpp, python = [], []
+        cpp, python, wrapper = [], [], []
         for _ in range(args.rounds):
             done = subprocess.run(
                 [str(args.build / "bench" / "invert_timing"), str(path),
@@ -54,6 +70,7 @@ def main():
                 t0 = time.perf_counter()
                 zf.invert(matrix)
                 times.append((time.perf_counter() - t0) * 1e3)
+                wrapper.append(times[-1] - took[-1])
             python.append(statistics.median(times))
     c, p = statistics.median(cpp), statistics.median(python)
     print(f"invert {rows} x {cols}, median of {args.repeats} per round, "
@@ -61,6 +78,9 @@ def main():
     print(f"  C++     {c:9.3f} ms   (rounds: {', '.join(f'{x:.3f}' for x in cpp)})")
     print(f"  Python  {p:9.3f} ms   (rounds: {', '.join(f'{x:.3f}' for x in python)})")
     print(f"  ratio   {p / c:9.4f}   (Python / C++)")
+    w = statistics.median(wrapper)
+    print(f"  wrapper {w:9.3f} ms   per call: the Python call less the library's "
+          f"own time of its invert, {100 * w / p:.2f} % of the call")
 
 
 if __name__ == "__main__":
