@@ -106,7 +106,11 @@ float_array as_matrix(const py::handle& obj, const char* what) {
     throw py::value_error(std::string(what) + " has more than " +
                           std::to_string(INT_MAX) + " rows or columns");
   }
-  return float_array::ensure(a);
+  float_array narrowed = float_array::ensure(a);
+  if (!narrowed) {
+    throw py::type_error(std::string(what) + " cannot be narrowed to float32");
+  }
+  return narrowed;
 }
 
 // The framework's location that the module's matrices belong to.
