@@ -4,7 +4,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 
 .PHONY: all deps configure build test demo clean bench test-sanitize test-valgrind fuzz \
-  test-generic-blas package format format-check
+  test-generic-blas package bench-python format format-check
 
 all: build
 
@@ -75,8 +75,8 @@ test-generic-blas: deps
 	  ctest --output-on-failure -j $(JOBS)
 
 # Debian packages (CPack) in build-package/, built with Debian's hardening
-# flags: zub-feedback and, when built against the bundled framework
-# stand-in, zub-feedback-karst-standin. A server's package is built against
+# flags: zub-feedback, python3-zub-feedback (the Python module) and, when
+# built against the bundled framework stand-in, zub-feedback-karst-standin. A server's package is built against
 # its real framework:
 #   make package PACKAGE_ARGS="-DZUB_FEEDBACK_USE_INSTALLED_KARST=ON -DCMAKE_PREFIX_PATH=/opt/karst"
 PACKAGE_BUILD_DIR ?= build-package
@@ -101,6 +101,14 @@ bench: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target zub_bench
 	@cd $(BUILD_DIR) && OPENBLAS_NUM_THREADS=1 GOTO_NUM_THREADS=1 \
 	  OMP_NUM_THREADS=1 ./bench/zub_bench $(BENCH_ARGS)
+
+# invert through the Python module beside the same call from C++, on one
+# 500 x 250 matrix in one run, with one BLAS thread (bench/python_invert.py),
+# under the interpreter the module was built for.
+bench-python: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target invert_timing zub_feedback_python
+	@"$$(sed -n 's/^Python3_EXECUTABLE:FILEPATH=//p' $(BUILD_DIR)/CMakeCache.txt)" \
+	  bench/python_invert.py $(BUILD_DIR)
 
 # The feedback demo on the shipped beamline matrix, with its picture;
 # DEMO_ARGS takes the demo's options (DEMO_ARGS=--help lists them).

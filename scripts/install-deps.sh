@@ -3,7 +3,8 @@
 # only what is missing. Safe to run again.
 set -eu
 
-packages="cmake make g++ pkg-config libgsl-dev libarmadillo-dev libopenblas-dev libblas-dev liblapack-dev libgtest-dev libbenchmark-dev"
+# The Python module (python/) is built and tested with Debian's own python3.
+packages="cmake make g++ pkg-config libgsl-dev libarmadillo-dev libopenblas-dev libblas-dev liblapack-dev libgtest-dev libbenchmark-dev python3-dev pybind11-dev python3-numpy python3-pytest"
 
 # Extra lists, installed only when named on the command line, so that a plain
 # `make test` stays lean. The sanitized build uses g++'s own runtimes.
