@@ -41,6 +41,10 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/CHANGELOG.md)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${ZUB_FEEDBACK_CHANGELOG_GZ}
   DESTINATION ${zub_doc_dir} ${zub_component})
+# The licence text, for an installation that is not a Debian package (those
+# carry Debian's copyright file instead, ZubPackage.cmake).
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${zub_doc_dir}
+  COMPONENT licence)
 
 # rmtool's manual page, made from its --help by help2man when that is
 # installed (scripts/install-deps.sh package), so that it never disagrees

@@ -63,10 +63,15 @@ if(zub_gzip_failed)
   message(FATAL_ERROR "gzip failed on ${zub_deb_changelog}")
 endif()
 
+# The licence, GPL-3.0-or-later: the library links GSL, which is GPL.
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+
 # Files for the packages only (not for `cmake --install`): Debian's change
-# log and lintian's overrides, each override with its reason.
+# log, its copyright file (the licence, which Debian keeps once in
+# /usr/share/common-licenses) and lintian's overrides, each override with
+# its reason.
 function(zub_deb_files component package)
-  install(FILES ${zub_deb_changelog}.gz
+  install(FILES ${zub_deb_changelog}.gz ${zub_deb_dir}/copyright
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package}
     COMPONENT ${component} EXCLUDE_FROM_ALL)
   install(FILES ${zub_deb_dir}/${package}.lintian-overrides
