@@ -28,7 +28,7 @@ endmacro()
 # Said once, then dropped from the cache (where earlier versions put it).
 if(DEFINED ZUB_FEEDBACK_BLAS_LIBRARY)
   message(WARNING "ZUB_FEEDBACK_BLAS_LIBRARY is no longer used: choose the "
-    "BLAS with -DBLA_VENDOR=... (README.md, \"Choosing the BLAS\")")
+    "BLAS with -DBLA_VENDOR=... (docs/building.md, \"Choosing the BLAS\")")
   unset(ZUB_FEEDBACK_BLAS_LIBRARY CACHE)
 endif()
 

@@ -126,7 +126,7 @@ TEST(FeedbackRoad, AfterAFileOfTheWrongShapeTheCorrectionIsZero) {
 
 // ---------------------------------------- excluding and weighting
 
-// The recipe that README.md gives a server: with monitor weights w_m (a
+// The recipe that docs/weighting.md gives a server: with monitor weights w_m (a
 // column) and corrector weights w_a (a row), W = w_m w_a, and the inverse is
 // pinv(R o W) o W^T, that is W_a pinv(W_m R W_a) W_m. Returns the count of
 // kept singular values; `spectrum` receives them.
