@@ -41,6 +41,12 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/CHANGELOG.md)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${ZUB_FEEDBACK_CHANGELOG_GZ}
   DESTINATION ${zub_doc_dir} ${zub_component})
+# The pages that README links to, beside it, with their pictures (the
+# samples' code is in the pages).
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${zub_doc_dir}/docs
+  ${zub_component}
+  FILES_MATCHING PATTERN "*.md" PATTERN "*.png" PATTERN "*.svg"
+  PATTERN samples EXCLUDE)
 # The licence text, for an installation that is not a Debian package (those
 # carry Debian's copyright file instead, ZubPackage.cmake).
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${zub_doc_dir}

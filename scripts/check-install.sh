@@ -67,6 +67,10 @@ expected_files() {
 ./usr/share/lintian/overrides/zub-feedback
 ./usr/share/man/man1/rmtool.1.gz
 EOF
+  # The pages of docs/ that README links to, as the sources have them.
+  (cd docs && find . -path ./samples -prune -o -type f \( -name '*.md' \
+    -o -name '*.png' -o -name '*.svg' \) -print) |
+    sed 's|^\./|./usr/share/doc/zub-feedback/docs/|'
 }
 
 # check_package DEB DEPENDS-PATTERN...: the control fields and the files of
