@@ -4,7 +4,6 @@
 // the library's own blocks.
 #include <armadillo>
 #include <cfloat>
-#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "log_capture.h"
 #include "matrix_data.h"
 #include "stdout_capture.h"
+#include "support/matrix_text.h"
 #include "temp_file.h"
 #include "zub_feedback.h"
 
@@ -22,17 +22,12 @@ constexpr unsigned kError = 0x80000000u;
 
 // The file a server reads: a comment, then one line per monitor.
 std::string file_text(const arma::fmat& r) {
-  std::string text = "# response of the orbit to each corrector, mm/mrad\n";
-  char number[32];
-  for (arma::uword i = 0; i < r.n_rows; ++i) {
-    for (arma::uword j = 0; j < r.n_cols; ++j) {
-      std::snprintf(number, sizeof number, "%s%.9g", j == 0 ? "" : " ",
-                    static_cast<double>(r(i, j)));
-      text += number;
-    }
-    text += "\n";
-  }
-  return text;
+  return "# response of the orbit to each corrector, mm/mrad\n" +
+         zub_cli::matrix_text(static_cast<int>(r.n_rows),
+                              static_cast<int>(r.n_cols), [&](int i, int j) {
+                                return r(static_cast<arma::uword>(i),
+                                         static_cast<arma::uword>(j));
+                              });
 }
 
 TEST(FeedbackRoad, CorrectionUndoesTheKicksThatMadeTheDeviations) {

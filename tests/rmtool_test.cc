@@ -14,6 +14,7 @@
 #include "log_capture.h"
 #include "matrix_data.h"
 #include "run_program.h"
+#include "support/matrix_text.h"
 #include "temp_file.h"
 #include "zub_feedback.h"
 
@@ -33,16 +34,8 @@ program_result rmtool(const std::vector<std::string>& args) {
 std::string random_matrix_text(int rows, int cols, unsigned seed) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<float> value(-2.0f, 2.0f);
-  std::string text = "# random test matrix\n";
-  char buf[32];
-  for (int i = 0; i < rows; ++i) {
-    for (int j = 0; j < cols; ++j) {
-      std::snprintf(buf, sizeof buf, "%s%.9g", j ? " " : "", value(rng));
-      text += buf;
-    }
-    text += '\n';
-  }
-  return text;
+  return "# random test matrix\n" +
+         zub_cli::matrix_text(rows, cols, [&](int, int) { return value(rng); });
 }
 
 // ---------------------------------------- usage errors
@@ -456,17 +449,10 @@ TEST(RmtoolSvd, InverseEmptiedByTheElementFilterIsReported) {
     ASSERT_TRUE(R.load_file(ZUB_SHIPPED_MATRIX));
   }
   auto scaled = [&](double factor) {
-    std::string text;
-    char buf[32];
-    for (int i = 0; i < 24; ++i) {
-      for (int j = 0; j < 12; ++j) {
-        std::snprintf(buf, sizeof buf, "%s%.9g", j ? " " : "",
-                      R.value(i, j, -1, -1, -1, -1) * factor);
-        text += buf;
-      }
-      text += "\n";
-    }
-    return dir.write("scaled.txt", text);
+    return dir.write("scaled.txt",
+                     zub_cli::matrix_text(24, 12, [&](int i, int j) {
+                       return R.value(i, j, -1, -1, -1, -1) * factor;
+                     }));
   };
   // In nm per mrad, every element of the inverse falls under the filter.
   program_result r = rmtool({"svd", scaled(1e6)});

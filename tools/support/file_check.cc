@@ -1,30 +1,25 @@
-// How a response-matrix file reads, line by line, for the programs that
-// show it to an operator (rmtool, the feedback demo): its shape and each
-// data line from which the matrix would not get what the line shows, found
-// by the same code that load_file runs.
-#ifndef ZUB_TOOLS_MATRIX_FILE_CHECK_H
-#define ZUB_TOOLS_MATRIX_FILE_CHECK_H
+#include "support/file_check.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <string>
-#include <vector>
 
-#include "cli_support.h"
 #include "matrix_file.h"
+#include "support/format.h"
+#include "support/program.h"
 
 namespace zub_cli {
 
+namespace {
+
 // A word of a line as it may be shown: bytes that are not printable as
 // \xNN, cut after 20 characters.
-inline std::string shown_word(const char* p, const char* end) {
+std::string shown_word(const char* p, const char* end) {
   std::string out;
   for (int n = 0; p != end && *p != ' ' && *p != '\t' && *p != '\r'; ++p) {
     if (++n > 20) {
@@ -37,26 +32,11 @@ inline std::string shown_word(const char* p, const char* end) {
   return out;
 }
 
-// A data line that does not load as what it shows.
-struct line_problem {
-  long long file_line;  // from 1
-  std::string text;
-};
-
-struct measured_file {
-  long long rows = 0;  // as load_file measures them
-  long long cols = 0;
-  long long last_line = 0;  // file line of the last data line
-  std::string last_stop;    // where its values ended, if at no comment
-  std::vector<line_problem> problems;
-  std::string bytes;  // the copy that was measured
-};
-
-[[noreturn]] inline void refuse_changed(const std::string& path) {
+[[noreturn]] void refuse_changed(const std::string& path) {
   refuse(format("%s changed while it was read; try again", path.c_str()));
 }
 
-[[noreturn]] inline void refuse_unreadable(const std::string& path) {
+[[noreturn]] void refuse_unreadable(const std::string& path) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) {
     refuse(format("cannot read %s: %s", path.c_str(), std::strerror(errno)));
@@ -71,12 +51,9 @@ struct measured_file {
   refuse(format("cannot read %s: read error", path.c_str()));
 }
 
-// Reads a file as load_file does (one consistent copy, the same lines and
-// values, the same shape) and finds each data line from which the matrix
-// would not get what the line shows: values that end at anything but a
-// comment or the line's end, a line above the last with fewer or more
-// values than the last one, a byte-order mark.
-inline measured_file measure(const std::string& path) {
+}  // namespace
+
+measured_file measure(const std::string& path) {
   measured_file m;
   const std::string& bytes = m.bytes;
   switch (zub_internal::read_file_once(path.c_str(), m.bytes)) {
@@ -177,23 +154,7 @@ inline measured_file measure(const std::string& path) {
   return m;
 }
 
-// Line numbers as ranges: 3, 5-9, 12.
-inline std::string line_ranges(const std::vector<line_problem>& p,
-                               size_t from) {
-  std::string out;
-  for (size_t k = from; k < p.size();) {
-    size_t e = k;
-    while (e + 1 < p.size() && p[e + 1].file_line == p[e].file_line + 1) ++e;
-    out += (out.empty() ? "" : ", ") + std::to_string(p[k].file_line);
-    if (e > k) out += "-" + std::to_string(p[e].file_line);
-    k = e + 1;
-  }
-  return out;
-}
-
-// The offending lines, each named: the first ones in full, the others by
-// their numbers.
-inline void print_problems(FILE* to, const measured_file& m) {
+void print_problems(FILE* to, const measured_file& m) {
   if (m.problems.empty()) return;
   const size_t n = m.problems.size();
   std::fprintf(to,
@@ -207,23 +168,21 @@ inline void print_problems(FILE* to, const measured_file& m) {
     std::fprintf(to, "  %s\n", m.problems[k].text.c_str());
   }
   if (n > kShown) {
+    std::vector<long long> rest;
+    for (size_t k = kShown; k < n; ++k) rest.push_back(m.problems[k].file_line);
     std::fprintf(to, "  ... and %zu more: lines %s\n", n - kShown,
-                 line_ranges(m.problems, kShown).c_str());
+                 ranges(rest).c_str());
   }
 }
 
-[[noreturn]] inline void refuse_offending(const std::string& path,
-                                          const measured_file& m) {
+void refuse_offending(const std::string& path, const measured_file& m) {
   refuse(format(
       "%s would load with elements that do not come from it "
       "(%zu offending line%s)",
       path.c_str(), m.problems.size(), m.problems.size() == 1 ? "" : "s"));
 }
 
-// After load_file, which reads the file on its own: a rewrite between the
-// measuring and the load would show one version's lines and shape beside
-// the other's values. The measured copy is released.
-inline void confirm_unchanged(const std::string& path, measured_file& m) {
+void confirm_unchanged(const std::string& path, measured_file& m) {
   std::string again;
   if (zub_internal::read_file_once(path.c_str(), again) !=
           zub_internal::file_read_result::ok ||
@@ -233,9 +192,7 @@ inline void confirm_unchanged(const std::string& path, measured_file& m) {
   std::string().swap(m.bytes);
 }
 
-// A file that must load as it reads, measured: every offending line is
-// named on standard error, and the file refused.
-inline measured_file measure_checked(const std::string& path) {
+measured_file measure_checked(const std::string& path) {
   measured_file m = measure(path);
   if (!m.problems.empty()) {
     print_problems(stderr, m);
@@ -245,5 +202,3 @@ inline measured_file measure_checked(const std::string& path) {
 }
 
 }  // namespace zub_cli
-
-#endif  // ZUB_TOOLS_MATRIX_FILE_CHECK_H
