@@ -251,20 +251,19 @@ TEST(FeedbackDemoFiles, BadFilesExitWithStatusOne) {
   const program_result r = demo({"--monitors", "23"});
   expect_refused(r, 1,
                  "ERROR: No. rows (24) do not match no. of monitors (23)!");
-  // A line that would leave elements at their former values: named, as
-  // rmtool names it, and the feedback does not start.
+  // A line that does not load: named, as rmtool names it, and the feedback
+  // does not start.
   const std::string short_line = dir.write("short.txt", "1\n3 4\n");
   const program_result s =
       demo({"--file", short_line, "--monitors", "2", "--actuators", "2"});
-  expect_refused(s, 1, "would load with elements that do not come from it");
+  expect_refused(s, 1, "does not load: 1 offending line");
   EXPECT_NE(s.err.find("line 1 (row 0): 1 value where the last data line "
                        "has 2"),
             std::string::npos)
       << s.err;
-  // A value beyond float range loads as an infinity; the inversion refuses it.
   const std::string inf = dir.write("inf.txt", "1 2\n3 1e39\n");
   expect_refused(demo({"--file", inf, "--monitors", "2", "--actuators", "2"}),
-                 1, "the response matrix was not inverted");
+                 1, "line 2 (row 1): value 2 is beyond the float range");
 }
 
 // ---------------------------------------- failures a server must notice

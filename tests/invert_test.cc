@@ -294,16 +294,20 @@ TEST_F(Invert, CallersToleranceCutsSingularValuesOnly) {
   struct Case {
     int m;
     int n;
-    std::vector<float> a;         // row by row
+    std::vector<float> a;  // row by row
     float tol;
-    std::vector<float> inverse;   // row by row, worked out by hand
+    std::vector<float> inverse;  // row by row, worked out by hand
     int nosv;
   };
   const Case cases[] = {
       // Cut-off 4 x 0.25 = 1 leaves 1 out; 1/4 is not filtered at 0.25.
       {2, 2, {4, 0, 0, 1}, 0.25f, {0.25f, 0, 0, 0}, 1},
       // Cut-off 4 x 0.3 = 1.2 leaves 1 out.
-      {3, 3, {1, 0, 0, 0, 2, 0, 0, 0, 4}, 0.3f, {0, 0, 0, 0, 0.5f, 0, 0, 0, 0.25f},
+      {3,
+       3,
+       {1, 0, 0, 0, 2, 0, 0, 0, 4},
+       0.3f,
+       {0, 0, 0, 0, 0.5f, 0, 0, 0, 0.25f},
        2},
       // Cut-off 10 x 0.15 keeps both; 0.1 and 0.2 are well above the noise.
       {2, 2, {10, 0, 0, 5}, 0.15f, {0.1f, 0, 0, 0.2f}, 2},
@@ -319,7 +323,8 @@ TEST_F(Invert, CallersToleranceCutsSingularValuesOnly) {
     SCOPED_TRACE(testing::Message() << c.m << " x " << c.n << " at " << c.tol);
     MDFA_ResponseMatrix a("A", c.m, c.n, nullptr);
     for (int k = 0; k < c.m * c.n; ++k) {
-      a.set_value(c.a[static_cast<size_t>(k)], k / c.n, k % c.n, -1, -1, -1, -1);
+      a.set_value(c.a[static_cast<size_t>(k)], k / c.n, k % c.n, -1, -1, -1,
+                  -1);
     }
     MDFA_ResponseMatrix inv("INV", c.n, c.m, nullptr);
     inv.init(7.0f);
@@ -364,23 +369,25 @@ TEST_F(Invert, DebugTablesShowWhatEnteredTheInverse) {
 // v1 u1^T / s1, about [[0.012, 0.0000004], [0.016, 0.0000005]], not zeros.
 // The shipped beamline matrix at 0.06 keeps 8 of its 12 modes. Both against
 // the truncated pseudo-inverse from Armadillo's SVD in double.
-TEST_F(Invert, TruncatedInverseMatchesArmadillosTruncation) {
-  const auto truncated = [](const arma::mat& ad, double tol, int* kept) {
-    arma::mat u;
-    arma::vec s;
-    arma::mat v;
-    EXPECT_TRUE(arma::svd_econ(u, s, v, ad));
-    arma::mat x(ad.n_cols, ad.n_rows, arma::fill::zeros);
-    *kept = 0;
-    for (arma::uword i = 0; i < s.n_elem; ++i) {
-      if (s(i) > s(0) * tol) {
-        x += v.col(i) * u.col(i).t() / s(i);
-        ++*kept;
-      }
+// The truncated pseudo-inverse of `ad` in double precision, from
+// Armadillo's SVD: the singular values s > s_max x tol enter.
+arma::mat truncated(const arma::mat& ad, double tol, int* kept) {
+  arma::mat u;
+  arma::vec s;
+  arma::mat v;
+  EXPECT_TRUE(arma::svd_econ(u, s, v, ad));
+  arma::mat x(ad.n_cols, ad.n_rows, arma::fill::zeros);
+  *kept = 0;
+  for (arma::uword i = 0; i < s.n_elem; ++i) {
+    if (s(i) > s(0) * tol) {
+      x += v.col(i) * u.col(i).t() / s(i);
+      ++*kept;
     }
-    return x;
-  };
+  }
+  return x;
+}
 
+TEST_F(Invert, TruncatedInverseMatchesArmadillosTruncation) {
   MDFA_ResponseMatrix small("A", 2, 2, nullptr);
   set_rows(small, {{30, 40}, {0, 0.001f}});
   MDFA_ResponseMatrix small_inv("INV", 2, 2, nullptr);
@@ -408,6 +415,48 @@ TEST_F(Invert, TruncatedInverseMatchesArmadillosTruncation) {
   }
   EXPECT_NEAR(small_inv.value(0, 0, -1, -1, -1, -1), 0.012, 1e-6);
   EXPECT_NEAR(small_inv.value(1, 0, -1, -1, -1, -1), 0.016, 1e-6);
+}
+
+// The element filter removes noise in the inverse's own units: a matrix in
+// small units (nm rather than mm) keeps every kept mode, and its inverse
+// is the truncated pseudo-inverse within float precision.
+TEST_F(Invert, MatrixInSmallUnitsKeepsItsInverse) {
+  MDFA_ResponseMatrix beamline("RM", 24, 12, nullptr);
+  ASSERT_TRUE(beamline.load_file(ZUB_SHIPPED_MATRIX));
+  for (const double scale : {1e5, 1e6}) {
+    SCOPED_TRACE(scale);
+    MDFA_ResponseMatrix a("A", 24, 12, nullptr);
+    for (int i = 0; i < 24; ++i) {
+      for (int j = 0; j < 12; ++j) {
+        a.set_value(
+            static_cast<float>(beamline.value(i, j, -1, -1, -1, -1) * scale), i,
+            j, -1, -1, -1, -1);
+      }
+    }
+    MDFA_ResponseMatrix inv("INV", 12, 24, nullptr);
+    K_spectrum sv("SV", 12, nullptr);
+    float tol = -1.0f;
+    int nosv = 0;
+    zub_test::StdoutCapture out;
+    a.invert(inv, sv, &tol, &nosv);
+    int kept = 0;
+    const arma::mat ref = truncated(to_arma(a), tol, &kept);
+    EXPECT_EQ(nosv, 11);
+    EXPECT_EQ(kept, 11);
+    EXPECT_LE(arma::abs(to_arma(inv) - ref).max(),
+              4 * FLT_EPSILON * arma::abs(ref).max());
+  }
+  MDFA_ResponseMatrix d("D", 2, 2, nullptr);
+  set_rows(d, {{1e8f, 0}, {0, 1e8f}});
+  MDFA_ResponseMatrix d_inv("INV", 2, 2, nullptr);
+  K_spectrum sv("SV", 2, nullptr);
+  float tol = -1.0f;
+  int nosv = 0;
+  d.invert(d_inv, sv, &tol, &nosv);
+  EXPECT_EQ(nosv, 2);
+  EXPECT_FLOAT_EQ(d_inv.value(0, 0, -1, -1, -1, -1), 1e-8f);
+  EXPECT_FLOAT_EQ(d_inv.value(1, 1, -1, -1, -1, -1), 1e-8f);
+  EXPECT_EQ(d_inv.value(0, 1, -1, -1, -1, -1), 0.0f);
 }
 
 // ---------------------------------------- orientation and standard output

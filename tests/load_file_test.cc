@@ -112,39 +112,76 @@ TEST_F(LoadFile, ByteCountEndsWithTheLastDataLine) {
   }
 }
 
-TEST_F(LoadFile, ShortLinesAndEmptyDataLinesKeepOldValues) {
-  // Only the last line is compared with the columns; "#" after a blank is
-  // a data line without values.
-  const std::string path = dir.write("rm.txt", "7\n #x\n1 2 3\n");
-  MDFA_ResponseMatrix m("RM", 3, 3, nullptr);
-  m.init(9.0f);
+// Text after a row's values is ignored: a comment, a monitor's name.
+TEST_F(LoadFile, TextAfterARowsValuesIsIgnored) {
+  const std::string path =
+      dir.write("rm.txt", "1 2 BPM.01\n3 4 # x\n5 6 nan 7\n");
+  MDFA_ResponseMatrix m("RM", 3, 2, nullptr);
+  LogCapture log;
   ASSERT_TRUE(m.load_file(path.c_str()));
-  EXPECT_EQ(at(m, 0, 0), 7.0f);
-  EXPECT_EQ(at(m, 0, 1), 9.0f);
-  EXPECT_EQ(at(m, 1, 0), 9.0f);
-  EXPECT_EQ(at(m, 2, 0), 1.0f);
-  EXPECT_EQ(at(m, 2, 2), 3.0f);
+  EXPECT_EQ(at(m, 0, 1), 2.0f);
+  EXPECT_EQ(at(m, 1, 0), 3.0f);
+  EXPECT_EQ(at(m, 2, 1), 6.0f);
 }
 
-TEST_F(LoadFile, ValuesBeyondTheColumnsAreDropped) {
-  const std::string path = dir.write("rm.txt", "1 2 3 4\n5 6\n");
-  // The array is three columns wide, the matrix uses two of them: a value
-  // past the matrix's width must not reach the array.
+// A load fills the whole matrix or nothing: the first data line that does
+// not hold exactly `cols` values, or holds one beyond the float range, is
+// named and the matrix keeps every element, also over an earlier load.
+TEST_F(LoadFile, LineThatDoesNotFillItsRowRefusesTheLoad) {
+  struct Case {
+    const char* content;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"1 2 3\n4 5\n6 7 8\n", "ERROR: line 2 has 2 values, not 3!"},
+      {"# c\n1 nan 3\n4 5 6\n6 7 8\n", "ERROR: line 2 has 1 values, not 3!"},
+      {"1 2 3\n1,5 7 8\n4 5 6\n", "ERROR: line 2 has 1 values, not 3!"},
+      {"1 2 3 4\n4 5 6\n6 7 8\n", "ERROR: line 1 has 4 values, not 3!"},
+      {"1 2 3\n #x\n6 7 8\n", "ERROR: line 2 has 0 values, not 3!"},
+      {"1 2 3\n4 1e39 6\n6 7 8\n",
+       "ERROR: value 2 of line 2 is beyond the float range!"},
+      {"1 2 3\n4 5 6\n6 7 -3.4028236e38\n",
+       "ERROR: value 3 of line 3 is beyond the float range!"},
+      // The count is looked at before the range.
+      {"1 2 1e39 4\n4 5 6\n6 7 8\n", "ERROR: line 1 has 4 values, not 3!"},
+  };
+  const std::string good = dir.write("good.txt", "1 2 3\n4 5 6\n7 8 9\n");
+  for (const Case& c : cases) {
+    expect_refused(c.content, 3, 3, c.error);
+    // Over a matrix that a good file filled.
+    MDFA_ResponseMatrix m("RM", 3, 3, nullptr);
+    LogCapture log;
+    ASSERT_TRUE(m.load_file(good.c_str()));
+    const auto loaded = element_bits(m);
+    EXPECT_FALSE(m.load_file(dir.write("bad.txt", c.content).c_str()));
+    EXPECT_EQ(element_bits(m), loaded);
+  }
+}
+
+TEST_F(LoadFile, NothingReachesTheArrayBeyondTheMatrix) {
+  // The array is three columns wide, the matrix uses two of them: a longer
+  // line is refused, and a load never writes past the matrix's width.
   MDFA_ResponseMatrix m("RM", 2, 3, nullptr);
   m.init(9.0f);
   m.cols = 2;
-  ASSERT_TRUE(m.load_file(path.c_str()));
+  LogCapture log;
+  EXPECT_FALSE(m.load_file(dir.write("long.txt", "1 2 3\n5 6\n").c_str()));
+  EXPECT_EQ(at(m, 0, 0), 9.0f);
+  ASSERT_TRUE(m.load_file(dir.write("rm.txt", "1 2\n5 6\n").c_str()));
   EXPECT_EQ(at(m, 0, 1), 2.0f);
   EXPECT_EQ(at(m, 0, 2), 9.0f);
-  EXPECT_EQ(at(m, 1, 0), 5.0f);
+  EXPECT_EQ(at(m, 1, 2), 9.0f);
 }
 
 TEST_F(LoadFile, NarrowsToFloat) {
-  const std::string path = dir.write("rm.txt", "1e39 -1e39 1e-50 0.1\n");
+  // 3.4028235e38 rounds to the largest float; 1e-50 to zero.
+  const std::string path =
+      dir.write("rm.txt", "3.4028235e38 -3.4028235e38 1e-50 0.1\n");
   MDFA_ResponseMatrix m("RM", 1, 4, nullptr);
+  LogCapture log;
   ASSERT_TRUE(m.load_file(path.c_str()));
-  EXPECT_EQ(at(m, 0, 0), std::numeric_limits<float>::infinity());
-  EXPECT_EQ(at(m, 0, 1), -std::numeric_limits<float>::infinity());
+  EXPECT_EQ(at(m, 0, 0), std::numeric_limits<float>::max());
+  EXPECT_EQ(at(m, 0, 1), -std::numeric_limits<float>::max());
   EXPECT_EQ(at(m, 0, 2), 0.0f);
   EXPECT_EQ(at(m, 0, 3), 0.1f);
 }
@@ -197,19 +234,18 @@ TEST_F(LoadFile, StoresThroughTheBaseStore) {
 // An exception that ends a load after the values were stored (here from the
 // logger, at the closing message) puts every former value back.
 TEST_F(LoadFile, ExceptionAfterStoringLeavesTheMatrixAsItWas) {
-  const std::string path = dir.write("rm.txt", "1 2 3\n4\n5 6 7\n");
+  const std::string path = dir.write("rm.txt", "1 2 3\n4 8 9\n5 6 7\n");
   MDFA_ResponseMatrix m("RM", 3, 3, nullptr);
   fill_sentinels(m);
   const auto before = element_bits(m);
   struct refusing_log {
     refusing_log()
-        : previous(karst::set_log_sink([](const std::string&,
-                                          const std::string& message,
-                                          unsigned) {
-            if (message.rfind("INFO: Read", 0) == 0) {
-              throw std::runtime_error("log full");
-            }
-          })) {}
+        : previous(karst::set_log_sink(
+              [](const std::string&, const std::string& message, unsigned) {
+                if (message.rfind("INFO: Read", 0) == 0) {
+                  throw std::runtime_error("log full");
+                }
+              })) {}
     ~refusing_log() { karst::set_log_sink(std::move(previous)); }
     karst::LogSink previous;
   } log;
@@ -314,18 +350,11 @@ TEST_F(LoadFile, EnormousLastLineIsRefused) {
                  "(2)!");
 }
 
-TEST_F(LoadFile, EnormousInnerLineFillsItsRowOnly) {
+TEST_F(LoadFile, EnormousInnerLineIsCountedWhole) {
   std::string content = "1 2\n";
   for (int k = 0; k < (1 << 21); ++k) content += std::to_string(k % 10) + " ";
   content += "\n3 4\n";
-  const std::string path = dir.write("huge.txt", content);
-  MDFA_ResponseMatrix m("RM", 3, 2, nullptr);
-  LogCapture log;
-  ASSERT_TRUE(m.load_file(path.c_str()));
-  expect_log(log, {loading(path), read_into(content.size(), path, 3, 2)});
-  EXPECT_EQ(at(m, 1, 0), 0.0f);
-  EXPECT_EQ(at(m, 1, 1), 1.0f);
-  EXPECT_EQ(at(m, 2, 1), 4.0f);
+  expect_refused(content, 3, 2, "ERROR: line 2 has 2097152 values, not 2!");
 }
 
 // ---------------------------------------------------------------- a file
@@ -438,9 +467,9 @@ TEST_F(LoadFile, WriterPausedHalfWayIsNotTakenForAVersion) {
   if (loaded) {
     for (int k = 0; k < 4; ++k) EXPECT_EQ(at(m, k / 2, k % 2), 2.5f) << k;
   } else {
-    expect_log(log, {loading(path), {kWhere, "ERROR: file " + path +
-                                                 " changed while loading!",
-                                     kError}});
+    expect_log(log, {loading(path),
+                     {kWhere, "ERROR: file " + path + " changed while loading!",
+                      kError}});
     for (int k = 0; k < 4; ++k) EXPECT_EQ(at(m, k / 2, k % 2), -7.0f) << k;
   }
 }

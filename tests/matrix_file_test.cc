@@ -1,22 +1,30 @@
 // How a line of a matrix file reads: the values of a data line are those
 // that formatted extraction of a double reads, also where a number is too
 // long for the stream to be given whole.
+#include "matrix_file.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <locale>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "matrix_file.h"
 #include "memory_probe.h"
+#include "temp_file.h"
 
 namespace {
 
 using zub_internal::file_line;
+using zub_internal::file_read_result;
 using zub_internal::line_cursor;
+using zub_internal::read_file_once;
 using zub_internal::value_reader;
 
 struct reading {
@@ -61,29 +69,30 @@ void expect_same_doubles(const std::vector<double>& got,
 // by zeros it rounds to even (1), followed by a 1 it rounds up.
 TEST(ValueReader, LongNumbersReadAsTheStreamReadsThem) {
   const std::string zeros(2000, '0');
-  const std::string midpoint = "1.00000000000000011102230246251565404236316680908203125";
+  const std::string midpoint =
+      "1.00000000000000011102230246251565404236316680908203125";
   const std::vector<std::string> lines = {
       midpoint + zeros + " 7",
       midpoint + zeros + "1 7",
       "-" + midpoint + zeros + "1e-3 7",
-      "1" + zeros + " 7",                       // beyond double range: none
-      "0." + zeros + "15 7",                    // below it: 0
-      "-0" + zeros + " 7",                      // a negative zero
+      "1" + zeros + " 7",     // beyond double range: none
+      "0." + zeros + "15 7",  // below it: 0
+      "-0" + zeros + " 7",    // a negative zero
       std::string(1500, '3') + "e-1490 7",
       std::string(1500, '3') + "." + std::string(1500, '3') + "e-1500 7",
-      "1e" + zeros + "5 7",                     // a long exponent
+      "1e" + zeros + "5 7",  // a long exponent
       "1e-" + zeros + "400 7",
-      "1e+" + std::string(2000, '-'),           // exponent without digits
+      "1e+" + std::string(2000, '-'),  // exponent without digits
       "+." + std::string(2000, '5') + " 7",
-      "." + std::string(2000, '-'),             // no digit at all
-      "1" + zeros + "e-2000e5 7",               // a second e ends the number
-      "1.5" + std::string(1200, '.') + "5 7",   // a second point ends it
-      [] {                                      // many short numbers in a run
+      "." + std::string(2000, '-'),            // no digit at all
+      "1" + zeros + "e-2000e5 7",              // a second e ends the number
+      "1.5" + std::string(1200, '.') + "5 7",  // a second point ends it
+      [] {                                     // many short numbers in a run
         std::string s = "1.5";
         for (int k = 0; k < 700; ++k) s += ".5";
         return s;
       }(),
-      "1" + zeros + "-2 7",                     // a sign ends the mantissa
+      "1" + zeros + "-2 7",  // a sign ends the mantissa
   };
   for (const std::string& line : lines) {
     SCOPED_TRACE(line.substr(0, 60));
@@ -155,12 +164,98 @@ TEST(LineCursor, NumbersLinesAndCountsBytesToTheirEnds) {
   std::vector<std::string> seen;
   std::vector<long long> ends;
   while (lines.next(line)) {
-    seen.push_back(std::to_string(line.number) + (line.is_comment() ? "c:" : ":") +
+    seen.push_back(std::to_string(line.number) +
+                   (line.is_comment() ? "c:" : ":") +
                    std::string(line.begin, line.end));
     ends.push_back(line.end_offset);
   }
   EXPECT_EQ(seen, (std::vector<std::string>{"1c:# c", "2:1 2", "3:", "4:3"}));
   EXPECT_EQ(ends, (std::vector<long long>{4, 8, 9, 10}));
+}
+
+// ---------------------------------------------------------------- reading a
+// file whole
+
+// A clock that stands `age` seconds after the file's last change and counts
+// the pauses; `during_pause` runs in each.
+class test_clock : public zub_internal::file_clock {
+ public:
+  test_clock(const std::string& path, double age) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) throw std::runtime_error(path);
+    const struct timespec& last =
+        st.st_ctim.tv_sec > st.st_mtim.tv_sec ||
+                (st.st_ctim.tv_sec == st.st_mtim.tv_sec &&
+                 st.st_ctim.tv_nsec > st.st_mtim.tv_nsec)
+            ? st.st_ctim
+            : st.st_mtim;
+    const long long ns = last.tv_sec * 1000000000LL + last.tv_nsec +
+                         static_cast<long long>(age * 1e9);
+    now_ = {static_cast<time_t>(ns / 1000000000LL),
+            static_cast<long>(ns % 1000000000LL)};
+  }
+  struct timespec now() const override {
+    return now_;
+  }
+  void pause(long) const override {
+    ++pauses;
+    if (during_pause) during_pause();
+  }
+  mutable int pauses = 0;
+  std::function<void()> during_pause;
+
+ private:
+  struct timespec now_;
+};
+
+// Only a file changed within the last 2 s is looked at again after a pause;
+// one whose time stamp lies ahead of the clock is not being written.
+TEST(ReadFileOnce, LooksAgainOnlyAtAFileChangedMomentsAgo) {
+  const zub_test::TempDir dir;
+  const std::string path = dir.write("m.txt", "1 2\n");
+  for (const auto& [age, pauses] :
+       std::vector<std::pair<double, int>>{{-3600.0, 0},
+                                           {-0.001, 0},
+                                           {0.0, 1},
+                                           {1.9, 1},
+                                           {2.1, 0},
+                                           {10.0, 0}}) {
+    SCOPED_TRACE(age);
+    const test_clock clock(path, age);
+    std::string bytes;
+    EXPECT_EQ(read_file_once(path.c_str(), bytes, clock), file_read_result::ok);
+    EXPECT_EQ(bytes, "1 2\n");
+    EXPECT_EQ(clock.pauses, pauses);
+  }
+}
+
+// A rewrite that the pause reveals, same length and in place, is a change.
+TEST(ReadFileOnce, RewriteDuringThePauseIsAChange) {
+  const zub_test::TempDir dir;
+  const std::string path = dir.write("m.txt", "1 2\n");
+  test_clock clock(path, 0.5);
+  clock.during_pause = [&] {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f << "3";
+  };
+  std::string bytes;
+  EXPECT_EQ(read_file_once(path.c_str(), bytes, clock),
+            file_read_result::changed);
+}
+
+// Files under /proc and /sys give a size that is not their length.
+TEST(ReadFileOnce, ReadsToTheEndWhateverTheSizeSays) {
+  for (const char* path :
+       {"/proc/sys/kernel/ostype", "/sys/devices/system/cpu/online"}) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) continue;
+    const std::string want((std::istreambuf_iterator<char>(in)),
+                           std::istreambuf_iterator<char>());
+    std::string bytes;
+    EXPECT_EQ(read_file_once(path, bytes), file_read_result::ok) << path;
+    EXPECT_EQ(bytes, want) << path;
+    EXPECT_FALSE(bytes.empty()) << path;
+  }
 }
 
 }  // namespace

@@ -179,7 +179,8 @@ MDFA_ResponseMatrix* MDFA_ResponseMatrix::arma_mat2MDFA(arma::mat A) {
   return this;
 }
 
-// ---------------------------------------------------------------- products and transposition
+// ---------------------------------------------------------------- products and
+// transposition
 
 namespace {
 
@@ -282,101 +283,18 @@ void MDFA_ResponseMatrix::transpose(MDFA_ResponseMatrix& transR) {
   }
 }
 
-// ---------------------------------------------------------------- loading from a file
+// ---------------------------------------------------------------- loading from
+// a file
 
-// The file is read once into memory and both passes run over that copy, so
-// that a load takes one version of a file that is rewritten meanwhile, or
-// none. Nothing is stored until every value has been read: the values are
-// staged first and stored together, so that a refusal or an exception
-// leaves the matrix as it was.
+// The body lives beside the file reading it builds on, where tests can give
+// it a clock of their own.
 bool MDFA_ResponseMatrix::load_file(const char* fname) {
-  using zub_internal::file_line;
-  using zub_internal::file_read_result;
-  const std::string name = "MDFA_ResponseMatrix::load_file";
-  report(name, kLevelInfo, "INFO: Loading file %s ...", fname);
-
-  std::string text;
-  switch (zub_internal::read_file_once(fname, text)) {
-    case file_read_result::ok:
-      break;
-    case file_read_result::cannot_read:
-      report(name, kLevelError, "ERROR: file %s not found!", fname);
-      return false;
-    case file_read_result::changed:
-      report(name, kLevelError, "ERROR: file %s changed while loading!",
-             fname);
-      return false;
-  }
-  // First pass: M data lines, N values on the last of them, len bytes up to
-  // the end of that line (the file's size when no line feed ends it).
-  const zub_internal::text_shape shape = zub_internal::measure_text(text);
-  const long long M = shape.rows;
-  const long long N = shape.cols;
-  const long long len = shape.bytes;
-
-  if (rows != M) {
-    report(name, kLevelError,
-           "ERROR: No. rows (%lld) do not match no. of monitors (%d)!", M,
-           rows);
-    return false;
-  }
-  if (cols != N) {
-    report(name, kLevelError,
-           "ERROR: No. columns (%lld) do not match no. of actuators (%d)!", N,
-           cols);
-    return false;
-  }
-
-  // Second pass: data line mon fills row mon, its value act column act. A
-  // line other than the last may be longer than the matrix is wide: its
-  // extra values are dropped. A shorter one leaves the rest of its row.
-  std::vector<float> staged;
-  staged.reserve(static_cast<size_t>(
-      std::min<long long>(static_cast<long long>(rows) * cols,
-                          static_cast<long long>(text.size() / 2 + 1))));
-  std::vector<int> width(static_cast<size_t>(rows), 0);
-  zub_internal::value_reader values;
-  double val;
-  file_line line;
-  long long mon = 0;
-  long long act = 0;
-  for (zub_internal::line_cursor lines(text); lines.next(line);) {
-    if (line.is_comment()) continue;
-    values.start(line);
-    for (act = 0; values.next(val); ++act) {
-      if (act < cols) staged.push_back(static_cast<float>(val));
-    }
-    width[static_cast<size_t>(mon)] = static_cast<int>(std::min<long long>(act, cols));
-    ++mon;
-  }
-
-  // The base's own store is used, whatever a subclass does. Each stored
-  // element's former value takes its place in `staged`, to be put back if
-  // an exception (from the store or the logger) ends the load.
-  size_t stored = 0;
-  try {
-    for (int i = 0; i < rows; ++i) {
-      for (int j = 0; j < width[static_cast<size_t>(i)]; ++j) {
-        const float former = K_mdfloat_array::value(i, j, -1, -1, -1, -1);
-        K_mdfloat_array::set_value(staged[stored], i, j, -1, -1, -1, -1);
-        staged[stored++] = former;
-      }
-    }
-    report(name, kLevelInfo,
-           "INFO: Read %lld bytes from: %s into %lld x %lld GSL array", len,
-           fname, mon, act);
-  } catch (...) {
-    size_t k = 0;
-    for (int i = 0; i < rows; ++i) {
-      for (int j = 0; j < width[static_cast<size_t>(i)] && k < stored; ++j) {
-        K_mdfloat_array::set_value(staged[k++], i, j, -1, -1, -1, -1);
-      }
-    }
-    throw;
-  }
-  return true;
+  return zub_internal::load_matrix_file(*this, fname,
+                                        zub_internal::system_file_clock());
 }
-// ---------------------------------------------------------------- truncated-SVD inversion
+
+// ----------------------------------------------------------------
+// truncated-SVD inversion
 
 namespace {
 
@@ -518,12 +436,8 @@ void MDFA_ResponseMatrix::invert(MDFA_ResponseMatrix& pinvR,
            static_cast<double>(*tol));
   }
   // The caller's tolerance sets the cut-off, relative to the largest
-  // singular value. The inverse's elements are in the units of the matrix,
-  // so only numerical noise is filtered out of them: what lies at or below
-  // the internal tolerance, or the caller's if that is smaller.
+  // singular value.
   const double cutoff = largest * static_cast<double>(*tol);
-  const double noise =
-      std::min(static_cast<double>(*tol), static_cast<double>(internal));
 
   if (debug_tables()) {
     std::puts("S\n----------------------------------------");
@@ -612,6 +526,15 @@ void MDFA_ResponseMatrix::invert(MDFA_ResponseMatrix& pinvR,
         i, static_cast<float>(gsl_vector_get(S.get(), static_cast<size_t>(i))));
   }
 
+  double largest_element = 0.0;
+  for (size_t i = 0; i < n_rows; ++i) {
+    for (size_t j = 0; j < n_cols; ++j) {
+      largest_element = std::max(largest_element, std::fabs(inverse(i, j)));
+    }
+  }
+  const double noise = zub_internal::inverse_noise_bound(
+      static_cast<double>(*tol), static_cast<double>(internal),
+      largest_element);
   for (size_t i = 0; i < n_rows; ++i) {
     for (size_t j = 0; j < n_cols; ++j) {
       const double v = inverse(i, j);
@@ -623,7 +546,8 @@ void MDFA_ResponseMatrix::invert(MDFA_ResponseMatrix& pinvR,
   report(name, kLevelTiming, "took (ms): %.4f", elapsed_ms(t0));
 }
 
-// ---------------------------------------------------------------- pseudo-inverse
+// ----------------------------------------------------------------
+// pseudo-inverse
 
 void MDFA_ResponseMatrix::pinv(MDFA_ResponseMatrix& pinvR, float* tolerance) {
   const std::string name = "MDFA_ResponseMatrix::pinv";

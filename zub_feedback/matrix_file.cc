@@ -2,20 +2,25 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <locale>
 #include <sstream>
 #include <vector>
 
+#include "report.h"
+#include "zub_feedback.h"
+
 namespace zub_internal {
 
-// ---------------------------------------------------------------- reading a file
+// ---------------------------------------------------------------- reading a
+// file
 
 namespace {
 
@@ -100,21 +105,67 @@ double seconds(const struct timespec& t) {
 // A file changed this recently may be in the middle of a rewrite whose
 // writer is paused (preempted, or held back by the kernel's write-back):
 // two reads in a row then agree on a mix. Such a file is compared once more
-// after kSettle. kRecent covers time stamps as coarse as a second.
+// after kSettle. kRecent covers time stamps as coarse as a second. A time
+// stamp in the future (clock skew, a network file system) is not taken for
+// a file being written: it would cost the pause at every load.
 constexpr double kRecent = 2.0;
 constexpr long kSettleNanoseconds = 50 * 1000 * 1000;
 
+bool changed_recently(const struct stat& st, const file_clock& clock) {
+  const double changed_at = std::max(seconds(st.st_mtim), seconds(st.st_ctim));
+  const double age = seconds(clock.now()) - changed_at;
+  return age >= 0.0 && age < kRecent;
+}
+
+// Reads the file from its start to its end into `bytes`. The size that its
+// status gave is where the first read stops; files under /proc and /sys
+// give a size that is not their length, so the reading goes on to the end.
+bool read_to_end(int fd, long long size, std::string& bytes) {
+  bytes.assign(static_cast<size_t>(size), '\0');
+  const long long got = read_at(fd, &bytes[0], bytes.size(), 0);
+  if (got < 0) return false;
+  bytes.resize(static_cast<size_t>(got));
+  char chunk[64 * 1024];
+  for (;;) {
+    const long long k =
+        read_at(fd, chunk, sizeof chunk, static_cast<long long>(bytes.size()));
+    if (k < 0) return false;
+    if (k == 0) return true;
+    bytes.append(chunk, static_cast<size_t>(k));
+  }
+}
+
+class system_clock final : public file_clock {
+ public:
+  struct timespec now() const override {
+    struct timespec t {};
+    ::clock_gettime(CLOCK_REALTIME, &t);
+    return t;
+  }
+  void pause(long nanoseconds) const override {
+    struct timespec left {
+      0, nanoseconds
+    };
+    while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+  }
+};
+
 }  // namespace
 
-file_read_result read_file_once(const char* path, std::string& bytes) {
+const file_clock& system_file_clock() {
+  static const system_clock clock;
+  return clock;
+}
+
+file_read_result read_file_once(const char* path, std::string& bytes,
+                                const file_clock& clock) {
   struct stat before {};
   const file_descriptor fd(open_regular_file(path, before));
   if (fd.get() < 0) return file_read_result::cannot_read;
 
-  // A file that shrinks or grows meanwhile fails the comparison below.
-  const long long size = before.st_size;
-  bytes.assign(static_cast<size_t>(size), '\0');
-  if (read_at(fd.get(), &bytes[0], bytes.size(), 0) < 0) {
+  // A file that shrinks or grows meanwhile fails the comparisons below.
+  if (!read_to_end(fd.get(), before.st_size, bytes)) {
     return file_read_result::cannot_read;
   }
 
@@ -125,14 +176,8 @@ file_read_result read_file_once(const char* path, std::string& bytes) {
   // The second read compares: a rewrite in place within one tick of a
   // coarse clock leaves the status as it was.
   int same = holds(fd.get(), bytes);
-  struct timespec now {};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  const double changed_at =
-      std::max(seconds(between.st_mtim), seconds(between.st_ctim));
-  if (same == 1 && seconds(now) - changed_at < kRecent) {
-    struct timespec settle {0, kSettleNanoseconds};
-    while (::nanosleep(&settle, &settle) != 0 && errno == EINTR) {
-    }
+  if (same == 1 && changed_recently(between, clock)) {
+    clock.pause(kSettleNanoseconds);
     same = holds(fd.get(), bytes);
   }
   if (same < 0) return file_read_result::cannot_read;
@@ -309,6 +354,131 @@ text_shape measure_text(const std::string& text) {
     while (values.next(val)) ++shape.cols;
   }
   return shape;
+}
+
+// ---------------------------------------------------------------- checking and
+// loading
+
+line_check check_data_line(value_reader& values, const file_line& line,
+                           long long cols, std::vector<float>* row) {
+  line_check check;
+  values.start(line);
+  double val;
+  while (values.next(val)) {
+    if (++check.values > cols) continue;
+    const float f = static_cast<float>(val);
+    if (std::isinf(f) && check.first_beyond == 0) {
+      check.first_beyond = check.values;
+    }
+    if (row != nullptr) row->push_back(f);
+  }
+  if (check.values != cols) {
+    check.fault = line_fault::value_count;
+  } else if (check.first_beyond != 0) {
+    check.fault = line_fault::beyond_float;
+  }
+  return check;
+}
+
+std::string line_fault_message(const file_line& line, const line_check& check,
+                               long long cols) {
+  char emsg[kMessageBufferSize] = "";
+  switch (check.fault) {
+    case line_fault::none:
+      break;
+    case line_fault::value_count:
+      std::snprintf(emsg, sizeof emsg,
+                    "ERROR: line %lld has %lld values, not %lld!", line.number,
+                    check.values, cols);
+      break;
+    case line_fault::beyond_float:
+      std::snprintf(emsg, sizeof emsg,
+                    "ERROR: value %lld of line %lld is beyond the float range!",
+                    check.first_beyond, line.number);
+      break;
+  }
+  return emsg;
+}
+
+// A load fills the whole matrix from one version of one file, or nothing:
+// the file is read once into memory, both passes run over that copy, and
+// every value is read and checked before the first is stored.
+bool load_matrix_file(MDFA_ResponseMatrix& m, const char* fname,
+                      const file_clock& clock) {
+  const std::string name = "MDFA_ResponseMatrix::load_file";
+  report(name, kLevelInfo, "INFO: Loading file %s ...", fname);
+
+  std::string text;
+  switch (read_file_once(fname, text, clock)) {
+    case file_read_result::ok:
+      break;
+    case file_read_result::cannot_read:
+      report(name, kLevelError, "ERROR: file %s not found!", fname);
+      return false;
+    case file_read_result::changed:
+      report(name, kLevelError, "ERROR: file %s changed while loading!", fname);
+      return false;
+  }
+  // First pass: M data lines, N values on the last of them, len bytes up to
+  // the end of that line (the file's length when no line feed ends it).
+  const text_shape shape = measure_text(text);
+  if (m.rows != shape.rows) {
+    report(name, kLevelError,
+           "ERROR: No. rows (%lld) do not match no. of monitors (%d)!",
+           shape.rows, m.rows);
+    return false;
+  }
+  if (m.cols != shape.cols) {
+    report(name, kLevelError,
+           "ERROR: No. columns (%lld) do not match no. of actuators (%d)!",
+           shape.cols, m.cols);
+    return false;
+  }
+
+  // Second pass: data line i fills row i. The first line that does not
+  // load ends the load with its reason. The staging grows with what the
+  // file holds, not with what the matrix's shape promises.
+  const int M = m.rows;
+  const int N = m.cols;
+  std::vector<float> staged;
+  staged.reserve(static_cast<size_t>(
+      std::min<long long>(static_cast<long long>(M) * N,
+                          static_cast<long long>(text.size() / 2 + 1))));
+  value_reader values;
+  file_line line;
+  for (line_cursor lines(text); lines.next(line);) {
+    if (line.is_comment()) continue;
+    const line_check check = check_data_line(values, line, N, &staged);
+    if (check.fault != line_fault::none) {
+      report(name, kLevelError, "%s",
+             line_fault_message(line, check, N).c_str());
+      return false;
+    }
+  }
+
+  // The base's own store is used, whatever a subclass does. Each stored
+  // element's former value takes its place in `staged`, to be put back if
+  // an exception (from the store or the logger) ends the load.
+  size_t stored = 0;
+  try {
+    for (int i = 0; i < M; ++i) {
+      for (int j = 0; j < N; ++j, ++stored) {
+        const float former = m.K_mdfloat_array::value(i, j, -1, -1, -1, -1);
+        m.K_mdfloat_array::set_value(staged[stored], i, j, -1, -1, -1, -1);
+        staged[stored] = former;
+      }
+    }
+    report(name, kLevelInfo,
+           "INFO: Read %lld bytes from: %s into %d x %d GSL array", shape.bytes,
+           fname, M, N);
+  } catch (...) {
+    for (size_t k = 0; k < stored; ++k) {
+      m.K_mdfloat_array::set_value(staged[k], static_cast<int>(k / N),
+                                   static_cast<int>(k % N), -1, -1, -1, -1);
+    }
+    throw;
+  }
+  return true;
 }
 
 }  // namespace zub_internal

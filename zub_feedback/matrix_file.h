@@ -10,12 +10,28 @@
 #ifndef ZUB_FEEDBACK_MATRIX_FILE_H
 #define ZUB_FEEDBACK_MATRIX_FILE_H
 
+#include <time.h>
+
 #include <cstddef>
 #include <istream>
 #include <streambuf>
 #include <string>
+#include <vector>
+
+class MDFA_ResponseMatrix;
 
 namespace zub_internal {
+
+// The time that read_file_once takes for now, and how it waits: the
+// system's real-time clock and a sleep, or, in tests, fuzzers and
+// benchmarks, a clock of their own that sees both paths without sleeping.
+class file_clock {
+ public:
+  virtual ~file_clock() = default;
+  virtual struct timespec now() const = 0;
+  virtual void pause(long nanoseconds) const = 0;
+};
+const file_clock& system_file_clock();
 
 enum class file_read_result {
   ok,
@@ -23,19 +39,23 @@ enum class file_read_result {
   changed,      // the file changed while it was being read
 };
 
-// Reads the regular file `path` whole into `bytes`. The file is read twice
-// and its status taken before, between and after: only when both reads give
-// the same bytes and the status did not move is the result `ok`, so that
-// `bytes` is one version of the file even where time stamps are coarse.
-// Memory: the file's size, plus a fixed buffer.
-file_read_result read_file_once(const char* path, std::string& bytes);
+// Reads the regular file `path` whole into `bytes`, to its end whatever
+// size its status gives (files under /proc and /sys give none). The file is
+// read twice and its status taken before, between and after: only when both
+// reads give the same bytes and the status did not move is the result `ok`,
+// so that `bytes` is one version of the file even where time stamps are
+// coarse. A file changed less than 2 s ago (by `clock`) is compared once
+// more after a pause of 50 ms. Memory: the file's length, plus a fixed
+// buffer.
+file_read_result read_file_once(const char* path, std::string& bytes,
+                                const file_clock& clock = system_file_clock());
 
 // One line of a file, without its line feed.
 struct file_line {
   const char* begin = nullptr;
   const char* end = nullptr;
-  long long number = 0;       // counted from 1
-  long long end_offset = 0;   // bytes of the file up to and with its LF
+  long long number = 0;      // counted from 1
+  long long end_offset = 0;  // bytes of the file up to and with its LF
   bool is_comment() const { return begin != end && *begin == '#'; }
 };
 
@@ -44,7 +64,9 @@ struct file_line {
 class line_cursor {
  public:
   explicit line_cursor(const std::string& text)
-      : base_(text.data()), next_(text.data()), end_(text.data() + text.size()) {}
+      : base_(text.data()),
+        next_(text.data()),
+        end_(text.data() + text.size()) {}
   bool next(file_line& line);
 
  private:
@@ -84,7 +106,9 @@ class value_reader {
     }
     const char* position() const { return gptr(); }
     const char* end() const { return egptr(); }
-    void move_to(const char* p) { setg(eback(), const_cast<char*>(p), egptr()); }
+    void move_to(const char* p) {
+      setg(eback(), const_cast<char*>(p), egptr());
+    }
   };
 
   bool read_long_number(const char* run_end, double& val);
@@ -106,6 +130,37 @@ struct text_shape {
   long long bytes = 0;
 };
 text_shape measure_text(const std::string& text);
+
+// Why a data line does not load into a row of `cols` elements.
+enum class line_fault {
+  none,
+  value_count,   // it does not hold exactly `cols` values
+  beyond_float,  // one of them would be stored as a float infinity
+};
+
+struct line_check {
+  line_fault fault = line_fault::none;
+  long long values = 0;        // every value the line holds
+  long long first_beyond = 0;  // beyond_float: that value's place, from 1
+};
+
+// Reads the values of a data line and checks them as load_file does: it
+// loads when it holds exactly `cols` values (text after them, a comment or
+// a monitor's name, is ignored) and none of them lies beyond the float
+// range. The first `cols` of them are appended to `row`, narrowed to float,
+// when `row` is given. `values` is left at the line's end, so that its
+// stop() tells where the values ended.
+line_check check_data_line(value_reader& values, const file_line& line,
+                           long long cols, std::vector<float>* row = nullptr);
+
+// The error message that load_file logs for a line that does not load.
+std::string line_fault_message(const file_line& line, const line_check& check,
+                               long long cols);
+
+// The whole of MDFA_ResponseMatrix::load_file, with the clock that decides
+// whether a recently changed file is looked at again.
+bool load_matrix_file(MDFA_ResponseMatrix& m, const char* fname,
+                      const file_clock& clock);
 
 }  // namespace zub_internal
 

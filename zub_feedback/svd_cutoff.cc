@@ -1,5 +1,6 @@
 #include "svd_cutoff.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
@@ -17,6 +18,11 @@ float internal_tolerance(double largest_sv, int size) {
 
 bool enters_inverse(double s, double cutoff) {
   return s > cutoff && s != 0.0 && 1.0 / s <= FLT_MAX;
+}
+
+double inverse_noise_bound(double tol, double internal, double largest) {
+  constexpr double kFloatResolution = 5.9604644775390625e-08;  // 2^-24
+  return std::min({tol, internal, largest * kFloatResolution});
 }
 
 }  // namespace zub_internal

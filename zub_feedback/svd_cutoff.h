@@ -18,6 +18,15 @@ float internal_tolerance(double largest_sv, int size);
 // a reciprocal that a float holds.
 bool enters_inverse(double s, double cutoff);
 
+// The magnitude at or below which an element of the inverse is written as
+// 0: numerical noise, which is what lies at or below the internal tolerance
+// `internal`, or the caller's `tol` if that is smaller, and never more than
+// the float resolution of the inverse itself (its largest element's
+// magnitude `largest` times 2^-24). The tolerances are in the matrix's
+// units and the elements in their inverse, so without the second bound a
+// matrix in small units (nm rather than mm) would lose kept modes.
+double inverse_noise_bound(double tol, double internal, double largest);
+
 }  // namespace zub_internal
 
 #endif  // ZUB_FEEDBACK_SVD_CUTOFF_H

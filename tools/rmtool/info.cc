@@ -54,6 +54,8 @@ int run_info(const arguments& a, const zub_cli::library_log& log) {
         "(an empty line at the end counts as a row)\n",
         shape.last_line);
   }
+  // A file that does not load has no values to show.
+  if (!shape.problems.empty()) zub_cli::refuse_offending(path, shape);
   const loaded_matrix lm = load(loc, path, std::move(shape), log);
 
   const zub_cli::matrix_summary sum = zub_cli::summarize(*lm.matrix);
@@ -79,7 +81,6 @@ int run_info(const arguments& a, const zub_cli::library_log& log) {
   }
   print_zero_lines("zero rows   ", "monitors", sum.zero_rows);
   print_zero_lines("zero columns", "correctors", sum.zero_cols);
-  if (!lm.shape.problems.empty()) zub_cli::refuse_offending(path, lm.shape);
   if (sum.non_finite != 0) {
     refuse(
         format("%s holds %lld value%s that %s not finite: invert refuses "

@@ -76,11 +76,23 @@ measured_file measure(const std::string& path) {
     if (line.is_comment()) continue;
     ++row;
     const bool last = row == m.rows - 1;
-    values.start(line);
-    long long n = 0;
-    double val;
-    while (values.next(val)) ++n;
+    const zub_internal::line_check check =
+        zub_internal::check_data_line(values, line, m.cols);
+    const long long n = check.values;
     const char* const stop = values.stop();
+    const bool ends_early = stop != line.end && *stop != '#';
+    if (last) {
+      m.last_line = line.number;
+      if (ends_early) m.last_stop = shown_word(stop, line.end);
+    }
+    // A last line whose values end early sets the columns that the lines
+    // above it fail: named too, though the loader counts it as it reads.
+    const bool sets_columns = last && ends_early && n > 0;
+    if (check.fault == zub_internal::line_fault::none && !sets_columns) {
+      continue;
+    }
+    // An empty last line measures no columns, which check_shape says.
+    if (m.cols == 0) continue;
     std::vector<std::string> parts;
     if (line.number == 1 && line.end - line.begin >= 3 &&
         std::memcmp(line.begin, kBom, 3) == 0) {
@@ -88,7 +100,7 @@ measured_file measure(const std::string& path) {
           "it starts with a byte-order mark (bytes EF BB BF), which the "
           "loader reads as text: this line is a data line whose values end "
           "at once");
-    } else if (stop != line.end && *stop != '#') {
+    } else if (ends_early && (n < m.cols || sets_columns)) {
       // The word in which the values end, from its start: in "5o" the
       // loader reads 5 and ends at the o.
       const char* word_start = stop;
@@ -114,37 +126,17 @@ measured_file measure(const std::string& path) {
           format("the values end at %s%s after %lld value%s", where.c_str(),
                  too_large ? " (a number beyond the range of a double)" : "", n,
                  n == 1 ? "" : "s"));
-      if (last) m.last_stop = word;
     }
-    if (last) {
-      m.last_line = line.number;
-      if (!parts.empty() && n > 0) {
-        parts.push_back(format(
-            "as the last data line it sets the number of columns to %lld", n));
-      }
-    } else if (m.cols == 0) {
-      // No matrix: the last data line has no values, which check_shape says.
-    } else if (n < m.cols) {
-      const std::string rest =
-          n + 1 == m.cols
-              ? format("column %lld of row %lld keeps its former value", n, row)
-              : format(
-                    "columns %lld ... %lld of row %lld keep their former "
-                    "values",
-                    n, m.cols - 1, row);
-      parts.push_back(parts.empty()
-                          ? format("%lld value%s where the last data line "
-                                   "has %lld: ",
-                                   n, n == 1 ? "" : "s", m.cols) +
-                                rest
-                          : rest);
-    } else if (n > m.cols) {
+    if (check.fault == zub_internal::line_fault::value_count) {
+      parts.push_back(format("%lld value%s where the last data line has %lld",
+                             n, n == 1 ? "" : "s", m.cols));
+    } else if (check.fault == zub_internal::line_fault::beyond_float) {
+      parts.push_back(
+          format("value %lld is beyond the float range", check.first_beyond));
+    } else {
       parts.push_back(format(
-          "%lld values where the last data line has %lld: the loader drops "
-          "the rest",
-          n, m.cols));
+          "as the last data line it sets the number of columns to %lld", n));
     }
-    if (parts.empty()) continue;
     std::string text = format("line %lld (row %lld): ", line.number, row);
     for (size_t k = 0; k < parts.size(); ++k) {
       text += (k == 0 ? "" : "; ") + parts[k];
@@ -158,8 +150,8 @@ void print_problems(FILE* to, const measured_file& m) {
   if (m.problems.empty()) return;
   const size_t n = m.problems.size();
   std::fprintf(to,
-               "offending %zu line%s: the matrix would hold elements that do "
-               "not come from the file\n"
+               "offending %zu line%s: the loader refuses the file at the "
+               "first of them\n"
                "          (line numbers count from 1, rows and columns from "
                "0)\n",
                n, n == 1 ? "" : "s");
@@ -176,10 +168,8 @@ void print_problems(FILE* to, const measured_file& m) {
 }
 
 void refuse_offending(const std::string& path, const measured_file& m) {
-  refuse(format(
-      "%s would load with elements that do not come from it "
-      "(%zu offending line%s)",
-      path.c_str(), m.problems.size(), m.problems.size() == 1 ? "" : "s"));
+  refuse(format("%s does not load: %zu offending line%s", path.c_str(),
+                m.problems.size(), m.problems.size() == 1 ? "" : "s"));
 }
 
 void confirm_unchanged(const std::string& path, measured_file& m) {
