@@ -6,11 +6,12 @@
 #include <limits>
 
 #include "log_capture.h"
+#include "report.h"
 #include "zub_feedback.h"
 
 namespace {
 
-constexpr unsigned kError = 0x80000000u;
+using zub_internal::kLevelError;
 
 // Element (i, j) = 10 i + j + 0.25, so that every position is distinct.
 void fill_pattern(MDFA_ResponseMatrix& m, float offset = 0.0f) {
@@ -207,14 +208,14 @@ TEST(ResponseMatrix, LargerArmadilloMatrixContributesItsLeadingBlock) {
 TEST(ResponseMatrix, SmallerArmadilloMatrixIsReportedAndWritesNothing) {
   MDFA_ResponseMatrix a("A", 3, 4, nullptr);
   a.init(7.0f);
-  for (const arma::mat& small : {arma::mat(2, 4, arma::fill::ones),
-                                 arma::mat(3, 3, arma::fill::ones),
-                                 arma::mat()}) {
+  for (const arma::mat& small :
+       {arma::mat(2, 4, arma::fill::ones), arma::mat(3, 3, arma::fill::ones),
+        arma::mat()}) {
     zub_test::LogCapture log;
     EXPECT_EQ(a.arma_mat2MDFA(small), &a);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].where, "MDFA_ResponseMatrix::arma_mat2MDFA");
-    EXPECT_EQ(log[0].level, kError);
+    EXPECT_EQ(log[0].level, kLevelError);
     EXPECT_EQ(log[0].message.rfind("ERROR: ", 0), 0u) << log[0].message;
   }
   MDFA_ResponseMatrix sevens("S", 3, 4, nullptr);
