@@ -100,12 +100,13 @@ bench: configure
 	@cd $(BUILD_DIR) && OPENBLAS_NUM_THREADS=1 GOTO_NUM_THREADS=1 \
 	  OMP_NUM_THREADS=1 ./bench/zub_bench $(BENCH_ARGS)
 
-# The feedback demo on the shipped beamline matrix, with its picture;
-# DEMO_ARGS takes the demo's options (DEMO_ARGS=--help lists them).
-DEMO_ARGS ?= --svg $(BUILD_DIR)/feedback_demo.svg
+# The feedback demo on the shipped beamline matrix, with its picture in
+# the build directory; DEMO_ARGS takes the demo's options (DEMO_ARGS=--help
+# lists them, a --svg of its own puts the picture elsewhere).
+DEMO_ARGS ?=
 demo: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target feedback_demo
-	@$(BUILD_DIR)/examples/feedback_demo $(DEMO_ARGS)
+	@$(BUILD_DIR)/examples/feedback_demo --svg $(BUILD_DIR)/feedback_demo.svg $(DEMO_ARGS)
 
 clean:
 	@rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR) $(FUZZ_BUILD_DIR) \

@@ -68,14 +68,21 @@ TEST(RmtoolUsage, BadCommandLinesExitWithStatusTwo) {
   expect_refused(rmtool({"apply", m}), 2, "apply wants INVERSE and DEVIATIONS");
   expect_refused(rmtool({"svd", m, "--verbose=yes"}), 2,
                  "--verbose takes no value");
-  expect_refused(rmtool({"invert", m, "--pinv", "--tol", "-1", "-o", "x"}), 2,
-                 "with --pinv, --tol is the input filter");
+  // Each option for what it does: --pinv's input filter is --zero-below.
+  expect_refused(rmtool({"invert", m, "--pinv", "--tol", "0.1", "-o", "x"}), 2,
+                 "--tol is the truncated SVD's tolerance; with --pinv, the "
+                 "input filter is --zero-below");
+  expect_refused(rmtool({"invert", m, "--zero-below", "0.1", "-o", "x"}), 2,
+                 "--zero-below is the input filter of --pinv");
   for (const char* bad : {"", "a", "1,,2", "3-1", "-1", "1.5"}) {
     expect_refused(rmtool({"svd", m, "--exclude-monitors", bad}), 2,
                    "--exclude-monitors wants indices from 0");
   }
   expect_refused(rmtool({"svd", m, "--exclude-correctors", "0,2"}), 2,
                  "there is no corrector 2");
+  expect_refused(
+      rmtool({"svd", m, "--exclude-monitors", "30", "--exclude-monitors", "1"}),
+      2, "there is no monitor 30");
 }
 
 TEST(RmtoolUsage, ToleranceMustBeMinusOneOrNotNegative) {
@@ -84,6 +91,13 @@ TEST(RmtoolUsage, ToleranceMustBeMinusOneOrNotNegative) {
   for (const char* bad : {"abc", "-2", "-0.5", "nan", "inf", "1e999", ""}) {
     expect_refused(rmtool({"svd", m, "--tol", bad}), 2, "--tol wants");
   }
+  // The range is the float's, and what a float holds as 0 is not taken for
+  // a tolerance that is not.
+  expect_refused(rmtool({"svd", m, "--tol", "1e40"}), 2,
+                 "--tol wants -1 (the internal tolerance) or a number from 0 "
+                 "to 3.4e38, not '1e40'");
+  expect_refused(rmtool({"svd", m, "--tol", "1e-300"}), 2,
+                 "--tol 1e-300 would be 0 as a float");
   const program_result r = rmtool({"svd", m, "--tol=0"});
   ASSERT_TRUE(r.exited);
   EXPECT_EQ(r.status, 0) << r.err;
@@ -142,10 +156,11 @@ TEST(RmtoolFiles, InfoShowsWhatTheLoaderIgnores) {
   const program_result r = rmtool({"info", f});
   expect_refused(r, 1, "does not load");
   EXPECT_NE(r.out.find("shape     4 x 3"), std::string::npos) << r.out;
-  EXPECT_NE(
-      r.out.find("line 1 (row 0): the values end at ',2,3' in '1,2,3' "
-                 "after 1 value; 1 value where the last data line has 3"),
-      std::string::npos)
+  // The matrix would not hold its values: none are counted.
+  EXPECT_EQ(r.out.find("\nvalues "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("line 1 (row 0): the values end at ',2,3' in '1,2,3' "
+                       "after 1 value; 1 value where the last data line has 3"),
+            std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("line 3 (row 2): 2 values where the last data line "
                        "has 3"),
@@ -178,8 +193,8 @@ TEST(RmtoolFiles, EveryLineThatWouldNotLoadAsItReadsIsNamed) {
       {"1 2 3 4\n5 6 7\n",
        "line 1 (row 0): 4 values where the last data line has 3"},
       {"1 2 3\n4 5 6\n7 8 x9\n",
-       "line 3 (row 2): the values end at 'x9' after 2 values; as the last "
-       "data line it sets the number of columns to 2"},
+       "(line 3 (row 2) is the last data line: its values end at 'x9' after 2 "
+       "values, which sets the number of columns)"},
       {"\xEF\xBB\xBF# a comment\n1 2\n3 4\n",
        "line 1 (row 0): it starts with a byte-order mark"},
   };
@@ -209,12 +224,14 @@ TEST(RmtoolFiles, EveryLineThatWouldNotLoadAsItReadsIsNamed) {
   EXPECT_NE(listed.out.find("  ... and 6 more: lines 21-25, 28\n"),
             std::string::npos)
       << listed.out;
-  // CR-LF line ends, tabs and trailing comments are no fault.
-  const std::string good = dir.write("good.txt", "1\t2 # x\r\n3 4\r\n");
-  const program_result r = rmtool({"info", good});
-  ASSERT_TRUE(r.exited);
-  EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out.find("offending"), std::string::npos) << r.out;
+  // CR-LF line ends, tabs, trailing comments and names after a row's
+  // values are no fault, on the last line too: the loader ignores them.
+  for (const char* text : {"1\t2 # x\r\n3 4\r\n", "1 2 BPM1\n3 4 BPM2\n"}) {
+    const program_result r = rmtool({"info", dir.write("good.txt", text)});
+    ASSERT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.find("offending"), std::string::npos) << r.out;
+  }
 }
 
 TEST(RmtoolFiles, ApplyRefusesDeviationsThatAreNotNumbers) {
@@ -303,6 +320,17 @@ TEST_F(RmtoolRoundTrip, GivenToleranceAndPseudoInverseRoundTripToo) {
   ASSERT_EQ(r.status, 0) << r.err;
   float zero = 0.0f;
   R_.pinv(expected, &zero);
+  load_output(out, loaded);
+  EXPECT_TRUE(loaded == expected);
+
+  // The input filter zeroes the elements below it first.
+  r = rmtool({"invert", path_, "--pinv", "--zero-below=0.5", "-o", out});
+  ASSERT_EQ(r.status, 0) << r.err;
+  MDFA_ResponseMatrix unfiltered("UNFILTERED", 4, 7, &loc_);
+  unfiltered = expected;
+  float half = 0.5f;
+  R_.pinv(expected, &half);
+  ASSERT_FALSE(expected == unfiltered);
   load_output(out, loaded);
   EXPECT_TRUE(loaded == expected);
 }
@@ -433,6 +461,29 @@ TEST(RmtoolSvd, KeptValueAtFloatRoundingIsNamedWithTheToleranceThatCutsIt) {
   ASSERT_EQ(cut.status, 0) << cut.err;
   EXPECT_EQ(cut.err, "");
   EXPECT_NE(cut.out.find("kept       3 of 4"), std::string::npos) << cut.out;
+}
+
+// In large units the internal tolerance, which grows with s_max squared,
+// cuts a singular value that lies well above the float rounding level.
+TEST(RmtoolSvd, ValueAboveFloatRoundingCutByTheInternalToleranceIsNamed) {
+  const TempDir dir;
+  const std::string f = dir.write("big.txt", "1e9 0\n0 300\n");
+  const program_result r = rmtool({"svd", f});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("kept       1 of 2"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err.rfind("rmtool: warning: singular value 1 (300) is cut by "
+                        "the internal tolerance, but above the float rounding "
+                        "level of the matrix",
+                        0),
+            0u)
+      << r.err;
+  const size_t at = r.err.find("(--tol ");
+  ASSERT_NE(at, std::string::npos) << r.err;
+  const std::string tol = r.err.substr(at + 7, r.err.find(')', at) - at - 7);
+  const program_result kept = rmtool({"svd", f, "--tol", tol});
+  ASSERT_EQ(kept.status, 0) << kept.err;
+  EXPECT_EQ(kept.err, "");
+  EXPECT_NE(kept.out.find("kept       2 of 2"), std::string::npos) << kept.out;
 }
 
 // The shipped matrix in smaller units inverts as it does in its own: the

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "log_capture.h"
 #include "matrix_data.h"
@@ -50,23 +51,71 @@ TEST(InversionOutcome, CutoffInDoubleBeyondTheFloatRange) {
   EXPECT_DOUBLE_EQ(out.cutoff(), 6.75 * static_cast<double>(3e38f));
 }
 
-// The tolerance named must cut s once read as --tol is read (a double, then
-// a float), and with one in the second digit less it must not.
-TEST(ToleranceThatCuts, CutsTheValueAndNoLessDoes) {
-  for (const double ratio : {4.69e-8 / 3.2, 9.23e-9, 9.96e-9, 1.234e-3, 0.47}) {
-    const double s_max = 3.2;
+// The tolerance named must cut s (or keep it) once read as --tol is read
+// (a double, then a float), with a margin of 1e-6 of s for the float that
+// s is shown as; one step in its second digit the other way must not.
+TEST(ToleranceThatCuts, CutsOrKeepsTheValueAndOneStepLessDoesNot) {
+  const double s_max = 3.2;
+  for (const double ratio :
+       {4.69e-8 / 3.2, 9.23e-9, 9.96e-9, 1.0e-8, 1.04e-8, 1.234e-3, 0.47}) {
     const double s = ratio * s_max;
-    const std::string t = zub_cli::tolerance_that_cuts(s, s_max);
-    SCOPED_TRACE(t);
-    const float tol = static_cast<float>(std::strtod(t.c_str(), nullptr));
-    EXPECT_GE(s_max * tol, s);
-    const double digits = std::strtod(t.c_str(), nullptr) /
-                          std::pow(10.0, std::floor(std::log10(tol)));
-    const float less = static_cast<float>(
-        (digits - 0.1) * std::pow(10.0, std::floor(std::log10(tol))));
-    EXPECT_LT(s_max * less, s);
+    for (const bool cut : {true, false}) {
+      const std::string t = cut ? zub_cli::tolerance_that_cuts(s, s_max)
+                                : zub_cli::tolerance_that_keeps(s, s_max);
+      SCOPED_TRACE(t + (cut ? " cuts " : " keeps ") + std::to_string(ratio));
+      const double margin = cut ? 1 + 1e-6 : 1 - 1e-6;
+      const double named = std::strtod(t.c_str(), nullptr);
+      const double step = std::pow(10.0, std::floor(std::log10(named)) - 1);
+      const float tol = static_cast<float>(named);
+      const float next = static_cast<float>(cut ? named - step : named + step);
+      EXPECT_EQ(s_max * tol >= s * margin, cut);
+      EXPECT_EQ(s_max * next >= s * margin, !cut);
+    }
   }
   EXPECT_EQ(zub_cli::tolerance_that_cuts(9.96e-9, 1.0), "1.0e-8");
+  EXPECT_EQ(zub_cli::tolerance_that_keeps(1.04e-8, 1.0), "1.0e-8");
+  EXPECT_EQ(zub_cli::tolerance_that_keeps(1.0e-8, 1.0), "9.9e-9");
+}
+
+// What the operator hears of an inversion.
+TEST(InversionWarnings,
+     NoneKeptRoundingLevelKeptAndValuesTheInternalToleranceCuts) {
+  // 2 x 2, s_max 1e9: the float rounding level is 238.
+  const std::vector<float> s = {1e9f, 300.0f};
+  std::vector<std::string> w =
+      zub_cli::inversion_warnings(s, 0, 1.0f, false, 2, 2);
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_EQ(w[0].rfind("no singular value was kept (the largest is 1e+09)", 0),
+            0u);
+  // The internal tolerance 4.4e-7 cuts 300 (cut-off 440): said, with the
+  // tolerance that keeps it; a given tolerance is the caller's choice.
+  w = zub_cli::inversion_warnings(s, 1, 4.4e-7f, true, 2, 2);
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_EQ(w[0].rfind("singular value 1 (300) is cut by the internal "
+                       "tolerance, but above the float rounding level of the "
+                       "matrix (s_max x max(m, n) x 2^-23 = 238)",
+                       0),
+            0u)
+      << w[0];
+  EXPECT_NE(w[0].find("(--tol 2.9e-7)."), std::string::npos) << w[0];
+  EXPECT_TRUE(zub_cli::inversion_warnings(s, 1, 4.4e-7f, false, 2, 2).empty());
+  // At the rounding level it is cut as it should be; kept there, it is named.
+  const std::vector<float> r = {1e9f, 200.0f, 100.0f};
+  EXPECT_TRUE(zub_cli::inversion_warnings(r, 1, 4.4e-7f, true, 3, 2).empty());
+  w = zub_cli::inversion_warnings(r, 3, 0.0f, false, 3, 2);
+  ASSERT_EQ(w.size(), 2u);
+  EXPECT_EQ(w[1].rfind("singular value 2 (100) is kept, but it lies at the "
+                       "float rounding level",
+                       0),
+            0u);
+  // Several cut: named as a range, down to the smallest.
+  // (4 x 4, s_max 1e10: the level is 4770, the cut-off 8.9e4.)
+  const std::vector<float> m = {1e10f, 6e4f, 5e4f, 1.0f};
+  w = zub_cli::inversion_warnings(m, 1, 8.9e-6f, true, 4, 4);
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_EQ(w[0].rfind("singular values 1 ... 2 (down to 5e+04) are cut", 0),
+            0u)
+      << w[0];
 }
 
 }  // namespace

@@ -61,13 +61,22 @@ TEST(ParseTolerance, MinusOneOrZeroUpToTheFloatRange) {
   EXPECT_EQ(zub_cli::parse_tolerance("0"), 0.0f);
   EXPECT_EQ(zub_cli::parse_tolerance("1e-3"), 1e-3f);
   EXPECT_EQ(zub_cli::parse_tolerance("3.4e38"), 3.4e38f);
+  EXPECT_EQ(zub_cli::parse_tolerance("1.5e-45"), 1.4e-45f);
   for (const char* bad :
        {"3.5e38", "-0.5", "-1.5", "1e999", "nan", "inf", "", "1x"}) {
-    EXPECT_EQ(
-        usage_error([&] { zub_cli::parse_tolerance(bad); }),
-        "--tol wants -1 (the internal tolerance) or a number >= 0, not '" +
-            std::string(bad) + "'");
+    EXPECT_EQ(usage_error([&] { zub_cli::parse_tolerance(bad); }),
+              "--tol wants -1 (the internal tolerance) or a number from 0 to "
+              "3.4e38, not '" +
+                  std::string(bad) + "'");
   }
+  // Not 0, but 0 as the float that the library gets: refused, not taken
+  // for 0.
+  EXPECT_EQ(usage_error([] { zub_cli::parse_tolerance("1e-300"); }),
+            "--tol 1e-300 would be 0 as a float: give 0, or a number from "
+            "1.4e-45");
+  EXPECT_EQ(usage_error([] { zub_cli::parse_float("--zero-below", "-1"); }),
+            "--zero-below wants a number from 0 to 3.4e38, not '-1'");
+  EXPECT_EQ(zub_cli::parse_float("--zero-below", "0.25"), 0.25f);
 }
 
 TEST(ParseNumbers, WholeTextAndBoundsIncluded) {

@@ -124,6 +124,12 @@ void print_summary(const feedback_result& r, const std::vector<bool>& used,
   } else if (done == 0) {
     std::printf("     no feedback iterations: orbit rms %.4f mm%s\n", r0,
                 over.c_str());
+  } else if (r.corrected_nothing) {
+    std::printf(
+        "     orbit rms %s mm -> %s mm in %d iteration%s%s: the feedback "
+        "corrected nothing, as the inverse keeps no singular value\n",
+        number(r0, 4).c_str(), number(r1, 4).c_str(), done, plural,
+        over.c_str());
   } else if (r.failed()) {
     std::printf(
         "     orbit rms %s mm -> %s mm in %d iteration%s%s: the feedback made "

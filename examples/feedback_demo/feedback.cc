@@ -108,6 +108,7 @@ feedback_result run_feedback(const options& o, feedback_server& server,
                                   number(largest, 5).c_str())
                                .c_str());
   }
+  r.corrected_nothing = r.done > 0 && server.spectrum().nosv == 0;
   return r;
 }
 

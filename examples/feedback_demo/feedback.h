@@ -31,9 +31,14 @@ struct feedback_result {
   int done = 0;         // iterations done
   std::string stopped;  // why the feedback stopped early, or ""
   growth grew;
+  // Iterations were done with an inverse that keeps no singular value: the
+  // feedback corrected nothing.
+  bool corrected_nothing = false;
   std::vector<double> rms_history;              // mm, at iterations 0, 1, ...
   std::vector<std::pair<int, int>> exclusions;  // (iteration, monitor)
-  bool failed() const { return grew.iteration > 0 || !stopped.empty(); }
+  bool failed() const {
+    return grew.iteration > 0 || !stopped.empty() || corrected_nothing;
+  }
 };
 
 // Runs the feedback for o.iterations, printing a line per iteration and

@@ -37,7 +37,8 @@ namespace {
 
 using zub_cli::format;
 
-// Exit status of a feedback that made the orbit grow or stopped.
+// Exit status of a feedback that made the orbit grow, corrected nothing or
+// stopped.
 constexpr int kExitDiverged = 3;
 
 std::string file_name(const std::string& path) {
@@ -100,10 +101,10 @@ void describe_machine(const options& o) {
   }
 }
 
-// The picture of the run; false when it could not be written. A picture
-// passed on without its log still says that the run failed.
-bool draw(const options& o, const feedback_result& r,
-          const feedback_server& server) {
+// The picture of the run. A picture passed on without its log still says
+// that the run failed.
+zub_cli::write_outcome draw(const options& o, const feedback_result& r,
+                            const feedback_server& server) {
   run_record record;
   record.title = "Orbit feedback on " + file_name(o.file);
   record.subtitle = format(
@@ -116,6 +117,9 @@ bool draw(const options& o, const feedback_result& r,
         "; the orbit grew above its start at iteration %d: the feedback "
         "diverges",
         r.grew.iteration);
+  } else if (r.corrected_nothing) {
+    record.subtitle +=
+        "; no singular value kept: the feedback corrected nothing";
   }
   record.spectrum = server.spectrum();
   record.before = r.first;
@@ -124,12 +128,14 @@ bool draw(const options& o, const feedback_result& r,
   record.used = server.used();
   record.rms_history = r.rms_history;
   record.exclusions = r.exclusions;
-  const bool drawn = zub_cli::write_file_atomically(o.svg, make_svg(record)).ok;
-  if (drawn) std::printf("     picture written to %s\n", o.svg.c_str());
-  return drawn;
+  record.noise = o.noise;
+  const zub_cli::write_outcome written =
+      zub_cli::write_file_atomically(o.svg, make_svg(record));
+  if (written.ok) std::printf("     picture written to %s\n", o.svg.c_str());
+  return written;
 }
 
-// A feedback that stopped or made the orbit grow, said on standard error.
+// A feedback that failed, said on standard error.
 void warn_of_failure(const feedback_result& r, const std::vector<bool>& used) {
   if (!r.stopped.empty()) {
     zub_cli::warn(kProgram, r.stopped);
@@ -144,6 +150,10 @@ void warn_of_failure(const feedback_result& r, const std::vector<bool>& used) {
                          number(r.grew.from, 4).c_str(),
                          number(r.grew.to, 4).c_str(), r.grew.iteration,
                          r.grew.iteration == 1 ? "" : "s", grew_over.c_str()));
+  } else if (r.corrected_nothing) {
+    zub_cli::warn(kProgram, format("the inverse keeps no singular value: in %d "
+                                   "iteration%s the feedback corrected nothing",
+                                   r.done, r.done == 1 ? "" : "s"));
   }
 }
 
@@ -176,11 +186,11 @@ int run(const options& o) {
 
   std::printf("\nSummary\n");
   print_summary(r, server.used(), o.noise);
-  const bool drawn = draw(o, r, server);
+  const zub_cli::write_outcome drawn = draw(o, r, server);
   warn_of_failure(r, server.used());
-  // A diverging feedback says so whether or not its picture was drawn.
-  if (!drawn && !r.failed()) zub_cli::refuse("cannot write " + o.svg);
-  if (!drawn) zub_cli::warn(kProgram, "cannot write " + o.svg);
+  // A failed feedback says so whether or not its picture was drawn.
+  if (!drawn.ok && !r.failed()) zub_cli::refuse(drawn.message());
+  if (!drawn.ok) zub_cli::warn(kProgram, drawn.message());
   return r.failed() ? kExitDiverged : 0;
 }
 

@@ -34,7 +34,8 @@ const char kUsage[] =
     "  --monitors M      rows of the file (default 24)\n"
     "  --actuators N     columns of the file (default 12)\n"
     "  --tol T           SVD tolerance: -1 (default) lets the library derive\n"
-    "                    it; T >= 0 keeps singular values s > T x s_max\n"
+    "                    it; T from 0 to 3.4e38 keeps singular values\n"
+    "                    s > T x s_max\n"
     "  --iterations K    feedback iterations, 0 ... 10000 (default 10)\n"
     "  --gain G          part of each computed correction applied,\n"
     "                    0 < G <= 1 (default 0.6)\n"
@@ -52,20 +53,30 @@ const char kUsage[] =
     "                    +-100 mm, leaves the monitor out and inverts the\n"
     "                    matrix again; may be given more than once (several\n"
     "                    at one iteration stop the feedback)\n"
-    "  --svg FILE        where the picture goes (default:\n"
-    "                    " ZUB_DEMO_SVG_FILE
-    ")\n"
+    "  --svg FILE        where the picture goes (default: feedback_demo.svg\n"
+    "                    in the current directory)\n"
     "  --quiet           show only the library's error messages\n"
     "  --version         the version of the demo and of the library\n"
     "  --help            this text\n"
     "Options take their value as the next argument or after '='.\n"
-    "Warnings go to standard error: kept singular values at the float\n"
-    "rounding level of the matrix, an inverse whose kept modes the library's\n"
-    "element filter removed, no singular value kept, an orbit that grows\n"
-    "at any iteration by more than the monitor noise.\n"
+    "Warnings go to standard error: no singular value kept, kept singular\n"
+    "values at the float rounding level of the matrix, singular values\n"
+    "above it that the internal tolerance cuts (a matrix in large units),\n"
+    "an orbit that grows at any iteration by more than the monitor noise.\n"
     "Exit status: 0 done, 1 a file refused or the picture not written,\n"
-    "2 bad usage, 3 the feedback made the orbit grow or stopped (the orbit\n"
-    "beyond the monitors' range, or no monitor left).\n";
+    "2 bad usage, 3 the feedback made the orbit grow, corrected nothing (no\n"
+    "singular value kept) or stopped (the orbit beyond the monitors' range,\n"
+    "or no monitor left).\n";
+
+// Where the picture goes without --svg.
+constexpr const char* kDefaultSvg = "feedback_demo.svg";
+
+// The monitors that options name, as given: their range is the matrix's,
+// which the options may set after them.
+struct monitor_texts {
+  std::vector<std::string> excluded;
+  std::vector<std::string> failing;
+};
 
 // A seed: every value of 64 bits, written in decimal digits only.
 unsigned long long parse_seed(const std::string& text) {
@@ -80,7 +91,8 @@ unsigned long long parse_seed(const std::string& text) {
   return seed;
 }
 
-options::failing_monitor parse_failing_monitor(const std::string& text) {
+// The iteration of --fail-monitor I@K; I is kept as it is given.
+int parse_failing_from(const std::string& text, std::string& monitor) {
   const size_t at = text.find('@');
   if (at == std::string::npos) {
     bad_usage(
@@ -88,33 +100,27 @@ options::failing_monitor parse_failing_monitor(const std::string& text) {
         "not '" +
         text + "'");
   }
-  return {static_cast<int>(parse_integer("--fail-monitor's monitor",
-                                         text.substr(0, at), 0, 999999)),
-          static_cast<int>(parse_integer("--fail-monitor's iteration",
-                                         text.substr(at + 1), 0, 10000))};
+  monitor = text.substr(0, at);
+  return static_cast<int>(parse_integer("--fail-monitor's iteration",
+                                        text.substr(at + 1), 0, 10000));
 }
 
 // The options against each other: the shape, and the monitors and
 // iterations they name.
-void check_together(const options& o) {
+void check_together(options& o, const monitor_texts& monitors) {
   if (static_cast<long long>(o.monitors) * o.actuators > kMaxElements) {
     bad_usage(format("%d x %d is more than %lld elements", o.monitors,
                      o.actuators, kMaxElements));
   }
-  for (int i : o.exclude_monitors) {
-    if (i >= o.monitors) {
-      bad_usage(
-          format("--exclude-monitor: there is no monitor %d of %d "
-                 "(0 ... %d)",
-                 i, o.monitors, o.monitors - 1));
-    }
+  auto monitor = [&](const char* option, const std::string& text) {
+    return static_cast<int>(parse_integer(option, text, 0, o.monitors - 1));
+  };
+  for (const std::string& text : monitors.excluded) {
+    o.exclude_monitors.push_back(monitor("--exclude-monitor", text));
   }
-  for (const auto& f : o.fail_monitors) {
-    if (f.monitor >= o.monitors) {
-      bad_usage(
-          format("--fail-monitor: there is no monitor %d of %d (0 ... %d)",
-                 f.monitor, o.monitors, o.monitors - 1));
-    }
+  for (size_t k = 0; k < monitors.failing.size(); ++k) {
+    options::failing_monitor& f = o.fail_monitors[k];
+    f.monitor = monitor("--fail-monitor's monitor", monitors.failing[k]);
     if (f.from > o.iterations) {
       bad_usage(format("--fail-monitor: iteration %d is beyond the last (%d)",
                        f.from, o.iterations));
@@ -129,7 +135,8 @@ void print_usage() { std::fputs(kUsage, stdout); }
 options parse(int argc, char** argv) {
   options o;
   o.file = ZUB_DEMO_MATRIX_FILE;
-  o.svg = ZUB_DEMO_SVG_FILE;
+  o.svg = kDefaultSvg;
+  monitor_texts monitors;
   zub_cli::argument_scanner args(argc, argv, 1);
   while (args.next()) {
     const std::string& arg = args.name();
@@ -147,11 +154,7 @@ options parse(int argc, char** argv) {
       o.actuators =
           static_cast<int>(parse_integer(arg, args.value(), 1, 1000000));
     } else if (arg == "--tol") {
-      // A number first, as every number the demo takes; then the rule of
-      // --tol.
-      const std::string text = args.value();
-      parse_real(arg, text);
-      o.tol = zub_cli::parse_tolerance(text);
+      o.tol = zub_cli::parse_tolerance(args.value());
     } else if (arg == "--iterations") {
       o.iterations =
           static_cast<int>(parse_integer(arg, args.value(), 0, 10000));
@@ -174,17 +177,18 @@ options parse(int argc, char** argv) {
       o.svg = args.value();
       if (o.svg.empty()) bad_usage("--svg needs a file name");
     } else if (arg == "--exclude-monitor") {
-      o.exclude_monitors.push_back(
-          static_cast<int>(parse_integer(arg, args.value(), 0, 999999)));
+      monitors.excluded.push_back(args.value());
     } else if (arg == "--fail-monitor") {
-      o.fail_monitors.push_back(parse_failing_monitor(args.value()));
+      monitors.failing.emplace_back();
+      o.fail_monitors.push_back(
+          {-1, parse_failing_from(args.value(), monitors.failing.back())});
     } else if (args.flag("--version")) {
       o.version = true;
     } else {
       bad_usage(std::string("unknown argument '") + args.raw() + "'");
     }
   }
-  check_together(o);
+  check_together(o, monitors);
   return o;
 }
 

@@ -25,7 +25,7 @@ struct options {
     int from;  // the iteration from which it reads garbage
   };
   std::vector<failing_monitor> fail_monitors;
-  std::string svg;  // the build directory unless --svg says otherwise
+  std::string svg;
   bool quiet = false;
   bool help = false;
   bool version = false;

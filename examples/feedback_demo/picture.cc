@@ -80,14 +80,17 @@ void spectrum_panel(std::ostringstream& o, const spectrum_view& sv) {
 }
 
 // The rms orbit at every iteration on a log scale, with the iterations at
-// which a monitor was left out.
+// which a monitor was left out, and the monitors' noise, which a working
+// feedback brings the rms down to.
 void rms_panel(std::ostringstream& o, const run_record& r) {
   svg_panel p(o, 680, 110, 960, 320);
   std::vector<legend_entry> legend = {{"#333", 'l', "rms, monitors in use"}};
   if (!r.exclusions.empty())
     legend.push_back({"#999", 'd', "monitor left out"});
+  std::vector<double> shown = r.rms_history;
+  if (r.noise > 0) shown.push_back(r.noise);
   p.heading("Orbit rms against the iteration", legend);
-  const auto [e0, e1] = decades(r.rms_history);
+  const auto [e0, e1] = decades(shown);
   const double lo = std::pow(10.0, e0);
   auto y = [&](double v) {
     const double c = std::isfinite(v) ? std::max(v, lo) : std::pow(10.0, e1);
@@ -102,6 +105,17 @@ void rms_panel(std::ostringstream& o, const run_record& r) {
       << "\" stroke=\"#999\" stroke-width=\"1.5\" stroke-dasharray=\"5,3\"/>\n"
       << "<text x=\"" << x(it) + 3 << "\" y=\"" << p.y0() + 12
       << "\" font-size=\"11\" fill=\"#666\">monitor " << monitor << "</text>\n";
+  }
+  // Labelled in the plot, at its start, where the orbit is still well
+  // above it: a third row of legend would crowd the title.
+  if (r.noise > 0) {
+    o << "<line class=\"noise\" x1=\"" << p.x0() << "\" y1=\"" << y(r.noise)
+      << "\" x2=\"" << p.x1() << "\" y2=\"" << y(r.noise)
+      << "\" stroke=\"#e08a00\" stroke-width=\"2\" "
+         "stroke-dasharray=\"2,2\"/>\n"
+      << "<text x=\"" << p.x0() + 4 << "\" y=\"" << y(r.noise) - 5
+      << "\" font-size=\"11\" fill=\"#b06a00\">"
+      << format("monitor noise %.3g mm", r.noise) << "</text>\n";
   }
   o << "<polyline class=\"rms\" fill=\"none\" stroke=\"#333\" "
        "stroke-width=\"2\" points=\"";

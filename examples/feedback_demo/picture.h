@@ -21,6 +21,7 @@ struct run_record {
   std::vector<bool> used_before;      // monitors in use at iteration 0
   std::vector<bool> used;             // monitors in use at the end
   std::vector<double> rms_history;    // mm, at iterations 0, 1, ...
+  double noise = 0.0;                 // mm rms, of a monitor reading
   std::vector<std::pair<int, int>> exclusions;  // (iteration, monitor)
 };
 

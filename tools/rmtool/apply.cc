@@ -17,25 +17,14 @@ using zub_cli::refuse;
 
 int run_apply(const arguments& a, const zub_cli::library_log& log) {
   expect_positional(a, 2, "apply", "INVERSE and DEVIATIONS");
-  if (a.pinv || a.tol_given || !a.exclude_monitors.empty() ||
-      !a.exclude_correctors.empty()) {
-    bad_usage("apply takes no --tol, --pinv or exclusions");
+  if (a.inversion_options()) {
+    bad_usage("apply takes no --tol, --pinv, --zero-below or exclusions");
   }
   EqFct loc("RMTOOL");
   loaded_matrix inv = load_checked(loc, a.positional[0], log);
   MDFA_ResponseMatrix& K = *inv.matrix;
-  std::string bad = zub_cli::first_non_finite(K);
-  if (!bad.empty()) {
-    refuse(format("%s holds a value that is not finite: %s",
-                  a.positional[0].c_str(), bad.c_str()));
-  }
   loaded_matrix dev = load_checked(loc, a.positional[1], log);
   MDFA_ResponseMatrix* d = dev.matrix.get();
-  bad = zub_cli::first_non_finite(*d);
-  if (!bad.empty()) {
-    refuse(format("%s holds a deviation that is not finite: %s",
-                  a.positional[1].c_str(), bad.c_str()));
-  }
   // A row of deviations is turned into the column that multiply wants.
   std::unique_ptr<MDFA_ResponseMatrix> column;
   if (d->rows == 1 && d->cols != 1) {
@@ -55,8 +44,8 @@ int run_apply(const arguments& a, const zub_cli::library_log& log) {
   const int errors_before = log.errors();
   K.multiply(*d, settings);
   if (log.errors() != errors_before) refuse("the product was not formed");
-  // Finite factors can still give a product beyond the float range.
-  bad = zub_cli::first_non_finite(settings);
+  // What loads is finite, but the product can leave the float range.
+  const std::string bad = zub_cli::first_non_finite(settings);
   if (!bad.empty()) {
     refuse(
         format("the corrector setting %s is not finite: the product "

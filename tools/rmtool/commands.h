@@ -18,12 +18,20 @@ struct arguments {
   bool tol_given = false;
   float tol = -1.0f;
   bool pinv = false;
+  bool zero_below_given = false;
+  float zero_below = 0.0f;  // --pinv's input filter
   std::string out;
   std::vector<long long> exclude_monitors;
   std::vector<long long> exclude_correctors;
   bool verbose = false;
   bool help = false;
   bool version = false;
+
+  // Options that only the inversions take.
+  bool inversion_options() const {
+    return pinv || tol_given || zero_below_given || !exclude_monitors.empty() ||
+           !exclude_correctors.empty();
+  }
 };
 
 int run_info(const arguments& a, const zub_cli::library_log& log);

@@ -36,10 +36,7 @@ void print_zero_lines(const char* label, const char* what,
 
 int run_info(const arguments& a, const zub_cli::library_log& log) {
   expect_positional(a, 1, "info", "one FILE");
-  if (a.pinv || a.tol_given || !a.exclude_monitors.empty() ||
-      !a.exclude_correctors.empty()) {
-    bad_usage("info takes no options but --verbose");
-  }
+  if (a.inversion_options()) bad_usage("info takes no options but --verbose");
   const std::string& path = a.positional[0];
   EqFct loc("RMTOOL");
   zub_cli::measured_file shape = zub_cli::measure(path);
@@ -54,7 +51,8 @@ int run_info(const arguments& a, const zub_cli::library_log& log) {
         "(an empty line at the end counts as a row)\n",
         shape.last_line);
   }
-  // A file that does not load has no values to show.
+  // A file that does not load has no values to show: the matrix would not
+  // hold them.
   if (!shape.problems.empty()) zub_cli::refuse_offending(path, shape);
   const loaded_matrix lm = load(loc, path, std::move(shape), log);
 
@@ -64,30 +62,8 @@ int run_info(const arguments& a, const zub_cli::library_log& log) {
     std::printf("range     %.7g ... %.7g (largest magnitude %.7g)\n", sum.lo,
                 sum.hi, std::max(std::fabs(sum.lo), std::fabs(sum.hi)));
   }
-  if (sum.non_finite == 0) {
-    std::printf("non-finite none\n");
-  } else {
-    std::string list;
-    for (const std::string& s : sum.first_non_finite) {
-      list += (list.empty() ? "" : ", ") + s;
-    }
-    std::printf(
-        "non-finite %lld: %s%s (a number beyond the float range loads "
-        "as an infinity)\n",
-        sum.non_finite, list.c_str(),
-        sum.non_finite > static_cast<long long>(sum.first_non_finite.size())
-            ? ", ..."
-            : "");
-  }
   print_zero_lines("zero rows   ", "monitors", sum.zero_rows);
   print_zero_lines("zero columns", "correctors", sum.zero_cols);
-  if (sum.non_finite != 0) {
-    refuse(
-        format("%s holds %lld value%s that %s not finite: invert refuses "
-               "such a matrix",
-               path.c_str(), sum.non_finite, sum.non_finite == 1 ? "" : "s",
-               sum.non_finite == 1 ? "is" : "are"));
-  }
   return 0;
 }
 

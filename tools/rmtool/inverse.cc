@@ -142,9 +142,6 @@ int run_svd(const arguments& a, const library_log& log) {
 int run_invert(const arguments& a, const library_log& log) {
   expect_positional(a, 1, "invert", "one FILE");
   if (a.out.empty()) bad_usage("invert needs -o OUT");
-  if (a.pinv && a.tol_given && a.tol < 0) {
-    bad_usage("with --pinv, --tol is the input filter and must be >= 0");
-  }
   if (a.pinv &&
       (!a.exclude_monitors.empty() || !a.exclude_correctors.empty())) {
     bad_usage(
@@ -163,17 +160,18 @@ int run_invert(const arguments& a, const library_log& log) {
   if (a.pinv) {
     inverse = std::make_unique<MDFA_ResponseMatrix>("RMTOOL.INVERSE", R.cols,
                                                     R.rows, &loc);
-    float tol = a.tol_given ? a.tol : 0.0f;
+    float zero_below = a.zero_below;
     const int errors_before = log.errors();
     try {
-      R.pinv(*inverse, &tol);
+      R.pinv(*inverse, &zero_below);
     } catch (const std::exception& e) {
       refuse(std::string("the pseudo-inverse failed: ") + e.what());
     }
     if (log.errors() != errors_before) refuse("the matrix was not inverted");
     how = "Moore-Penrose pseudo-inverse, " +
-          (tol > 0 ? format("input elements with |a| < %g zeroed", tol)
-                   : std::string("no input element zeroed"));
+          (zero_below > 0
+               ? format("input elements with |a| < %g zeroed", zero_below)
+               : std::string("no input element zeroed"));
   } else {
     inv = invert_svd(loc, R, a.tol, ex, log);
     inverse = std::move(inv.inverse);

@@ -13,6 +13,7 @@
 //
 // Exit status: 0 done, 1 a file or its content was refused, 2 bad usage.
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -55,13 +56,19 @@ arguments parse(int argc, char** argv, int first) {
       a.tol_given = true;
     } else if (args.flag("--pinv")) {
       a.pinv = true;
+    } else if (arg == "--zero-below") {
+      a.zero_below = zub_cli::parse_float(arg, args.value());
+      a.zero_below_given = true;
     } else if (arg == "--exclude-monitors" || arg == "--exclude-correctors") {
       std::vector<long long>& into = arg == "--exclude-monitors"
                                          ? a.exclude_monitors
                                          : a.exclude_correctors;
       const std::vector<long long> l =
           zub_cli::parse_index_list(arg, args.value());
+      // Sorted over all the lists, each index once.
       into.insert(into.end(), l.begin(), l.end());
+      std::sort(into.begin(), into.end());
+      into.erase(std::unique(into.begin(), into.end()), into.end());
     } else if (arg == "-o" || arg == "--output") {
       a.out = args.value();
       if (a.out.empty()) bad_usage(arg + " needs a file name");
@@ -70,6 +77,16 @@ arguments parse(int argc, char** argv, int first) {
     } else {
       a.positional.push_back(arg);
     }
+  }
+  // Each option for what it does: the tolerance is the truncated SVD's,
+  // the input filter the pseudo-inverse's.
+  if (a.pinv && a.tol_given) {
+    bad_usage(
+        "--tol is the truncated SVD's tolerance; with --pinv, the input "
+        "filter is --zero-below");
+  }
+  if (a.zero_below_given && !a.pinv) {
+    bad_usage("--zero-below is the input filter of --pinv");
   }
   return a;
 }
@@ -84,16 +101,17 @@ const char kUsage[] =
     "\n"
     "  rmtool info FILE\n"
     "      Shape as the loader measures it (data lines = monitors, values on\n"
-    "      the last data line = correctors), value range, non-finite values,\n"
-    "      zero rows and columns. Names every line from which the matrix\n"
-    "      would not get what the line shows (a value the loader does not\n"
-    "      read, such as nan, inf, a typo or a comma; a line with fewer or\n"
-    "      more values than the last; a byte-order mark) and then exits 1,\n"
-    "      as it does for a value that is not finite.\n"
+    "      the last data line = correctors), value range, zero rows and\n"
+    "      columns. Names every line that the loader refuses (one that does\n"
+    "      not hold as many values as the last data line, where a value the\n"
+    "      loader does not read, such as nan, inf, a typo or a comma, ends\n"
+    "      the values; one with a value beyond the float range; a byte-order\n"
+    "      mark) and then exits 1.\n"
     "  rmtool svd FILE [--tol T] [EXCLUSIONS]\n"
     "      All singular values, which of them the inverse keeps, the\n"
     "      tolerance used and the condition number.\n"
-    "  rmtool invert FILE [--tol T] [--pinv] [EXCLUSIONS] -o OUT\n"
+    "  rmtool invert FILE [--tol T] [EXCLUSIONS] -o OUT\n"
+    "  rmtool invert FILE --pinv [--zero-below A] -o OUT\n"
     "      Writes the inverse (correctors x monitors) to OUT in the same text\n"
     "      format, so that load_file reads it back.\n"
     "  rmtool apply INVERSE DEVIATIONS\n"
@@ -105,11 +123,13 @@ const char kUsage[] =
     "\n"
     "Options:\n"
     "  --tol T    truncated SVD: -1 (default) derives the tolerance from the\n"
-    "             matrix; T >= 0 keeps the singular values s > T x s_max.\n"
-    "             With --pinv: input elements with 0 < |a| < T are zeroed\n"
-    "             first (default 0, none).\n"
+    "             matrix; T from 0 to 3.4e38 keeps the singular values\n"
+    "             s > T x s_max.\n"
     "  --pinv     invert with the Moore-Penrose pseudo-inverse (Armadillo)\n"
     "             instead of the truncated SVD.\n"
+    "  --zero-below A\n"
+    "             the input filter of --pinv: elements with 0 < |a| < A are\n"
+    "             zeroed first (default 0, none).\n"
     "  --exclude-monitors LIST, --exclude-correctors LIST\n"
     "             leave these monitors (rows) or correctors (columns) out of\n"
     "             the truncated SVD: their rows or columns are set to 0, and\n"
@@ -122,9 +142,10 @@ const char kUsage[] =
     "  --help     this text.\n"
     "Options take their value as the next argument or after '='.\n"
     "\n"
-    "Warnings go to standard error and leave the exit status 0: a kept\n"
-    "singular value at the float rounding level of the matrix, an inverse\n"
-    "from which invert's element filter removed kept modes.\n"
+    "Warnings go to standard error and leave the exit status 0: no singular\n"
+    "value kept; a kept singular value at the float rounding level of the\n"
+    "matrix; singular values above that level that the internal tolerance\n"
+    "cuts (it grows with the square of the matrix's units).\n"
     "Exit status: 0 done, 1 a file or its content refused, 2 bad usage.\n";
 
 }  // namespace

@@ -32,6 +32,33 @@ std::string shown_word(const char* p, const char* end) {
   return out;
 }
 
+// Where the values of a line end, at `stop` after n values: "'o' in '5o'"
+// (in "5o" the loader reads 5 and ends at the o), and whether it is a
+// number beyond the range of a double, which stops the reading too.
+std::string where_values_end(const zub_internal::file_line& line,
+                             const char* stop, long long n) {
+  const char* word_start = stop;
+  while (word_start != line.begin && word_start[-1] != ' ' &&
+         word_start[-1] != '\t') {
+    --word_start;
+  }
+  const std::string word = shown_word(stop, line.end);
+  const std::string where =
+      word_start == stop
+          ? "'" + word + "'"
+          : "'" + word + "' in '" + shown_word(word_start, line.end) + "'";
+  const std::string token(stop, std::find_if(stop, line.end, [](char c) {
+                            return c == ' ' || c == '\t' || c == '\r';
+                          }));
+  errno = 0;
+  char* token_end = nullptr;
+  const double v = std::strtod(token.c_str(), &token_end);
+  const bool too_large = *token_end == '\0' && errno == ERANGE && std::isinf(v);
+  return format("the values end at %s%s after %lld value%s", where.c_str(),
+                too_large ? " (a number beyond the range of a double)" : "", n,
+                n == 1 ? "" : "s");
+}
+
 [[noreturn]] void refuse_changed(const std::string& path) {
   refuse(format("%s changed while it was read; try again", path.c_str()));
 }
@@ -75,24 +102,24 @@ measured_file measure(const std::string& path) {
   for (zub_internal::line_cursor lines(bytes); lines.next(line);) {
     if (line.is_comment()) continue;
     ++row;
-    const bool last = row == m.rows - 1;
+    // The library's verdict on the line; what follows only says why.
     const zub_internal::line_check check =
         zub_internal::check_data_line(values, line, m.cols);
     const long long n = check.values;
     const char* const stop = values.stop();
     const bool ends_early = stop != line.end && *stop != '#';
-    if (last) {
+    if (row == m.rows - 1) {
       m.last_line = line.number;
       if (ends_early) m.last_stop = shown_word(stop, line.end);
-    }
-    // A last line whose values end early sets the columns that the lines
-    // above it fail: named too, though the loader counts it as it reads.
-    const bool sets_columns = last && ends_early && n > 0;
-    if (check.fault == zub_internal::line_fault::none && !sets_columns) {
-      continue;
+      if (ends_early && n > 0) {
+        m.note = format(
+            "line %lld (row %lld) is the last data line: its values end at "
+            "'%s' after %lld value%s, which sets the number of columns",
+            line.number, row, m.last_stop.c_str(), n, n == 1 ? "" : "s");
+      }
     }
     // An empty last line measures no columns, which check_shape says.
-    if (m.cols == 0) continue;
+    if (check.fault == zub_internal::line_fault::none || m.cols == 0) continue;
     std::vector<std::string> parts;
     if (line.number == 1 && line.end - line.begin >= 3 &&
         std::memcmp(line.begin, kBom, 3) == 0) {
@@ -100,42 +127,15 @@ measured_file measure(const std::string& path) {
           "it starts with a byte-order mark (bytes EF BB BF), which the "
           "loader reads as text: this line is a data line whose values end "
           "at once");
-    } else if (ends_early && (n < m.cols || sets_columns)) {
-      // The word in which the values end, from its start: in "5o" the
-      // loader reads 5 and ends at the o.
-      const char* word_start = stop;
-      while (word_start != line.begin && word_start[-1] != ' ' &&
-             word_start[-1] != '\t') {
-        --word_start;
-      }
-      const std::string word = shown_word(stop, line.end);
-      const std::string where =
-          word_start == stop
-              ? "'" + word + "'"
-              : "'" + word + "' in '" + shown_word(word_start, line.end) + "'";
-      // A number beyond the range of a double stops the reading, too.
-      const std::string token(stop, std::find_if(stop, line.end, [](char c) {
-                                return c == ' ' || c == '\t' || c == '\r';
-                              }));
-      errno = 0;
-      char* token_end = nullptr;
-      const double v = std::strtod(token.c_str(), &token_end);
-      const bool too_large =
-          *token_end == '\0' && errno == ERANGE && std::isinf(v);
-      parts.push_back(
-          format("the values end at %s%s after %lld value%s", where.c_str(),
-                 too_large ? " (a number beyond the range of a double)" : "", n,
-                 n == 1 ? "" : "s"));
+    } else if (ends_early && n < m.cols) {
+      parts.push_back(where_values_end(line, stop, n));
     }
     if (check.fault == zub_internal::line_fault::value_count) {
       parts.push_back(format("%lld value%s where the last data line has %lld",
                              n, n == 1 ? "" : "s", m.cols));
-    } else if (check.fault == zub_internal::line_fault::beyond_float) {
+    } else {
       parts.push_back(
           format("value %lld is beyond the float range", check.first_beyond));
-    } else {
-      parts.push_back(format(
-          "as the last data line it sets the number of columns to %lld", n));
     }
     std::string text = format("line %lld (row %lld): ", line.number, row);
     for (size_t k = 0; k < parts.size(); ++k) {
@@ -143,6 +143,8 @@ measured_file measure(const std::string& path) {
     }
     m.problems.push_back({line.number, text});
   }
+  // Without a line that fails, the last line's columns are what they read.
+  if (m.problems.empty()) m.note.clear();
   return m;
 }
 
@@ -165,6 +167,7 @@ void print_problems(FILE* to, const measured_file& m) {
     std::fprintf(to, "  ... and %zu more: lines %s\n", n - kShown,
                  ranges(rest).c_str());
   }
+  if (!m.note.empty()) std::fprintf(to, "  (%s)\n", m.note.c_str());
 }
 
 void refuse_offending(const std::string& path, const measured_file& m) {

@@ -22,20 +22,25 @@ struct measured_file {
   long long cols = 0;
   long long last_line = 0;  // file line of the last data line
   std::string last_stop;    // where its values ended, if at no comment
+  // The data lines that load_file refuses, each with why.
   std::vector<line_problem> problems;
+  // When there are such lines and the last data line's values end early:
+  // that it sets the number of columns the others are measured against.
+  std::string note;
   std::string bytes;  // the copy that was measured
 };
 
 // Reads a file as load_file does (one consistent copy, the same lines and
-// values, the same shape) and finds each data line from which the matrix
-// would not get what the line shows: values that end at anything but a
-// comment or the line's end, a line above the last with fewer or more
-// values than the last one, a byte-order mark. A file that cannot be read
-// or changes meanwhile is refused.
+// values, the same shape) and finds each data line that load_file refuses,
+// by the library's own check of a line: one that does not hold as many
+// values as the last data line, or holds one beyond the float range. The
+// reason says where its values ended, when they ended at anything but a
+// comment or the line's end, and names a byte-order mark. A file that
+// cannot be read or changes meanwhile is refused.
 measured_file measure(const std::string& path);
 
 // The offending lines, each named: the first ones in full, the others by
-// their numbers.
+// their numbers; then the note.
 void print_problems(FILE* to, const measured_file& m);
 
 [[noreturn]] void refuse_offending(const std::string& path,

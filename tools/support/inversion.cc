@@ -9,8 +9,7 @@
 namespace zub_cli {
 
 weighted_inversion::weighted_inversion(EqFct* loc, int m, int n)
-    : loc_(loc),
-      monitor_weights_("MONITOR_WEIGHTS", m, 1, loc),
+    : monitor_weights_("MONITOR_WEIGHTS", m, 1, loc),
       corrector_weights_("CORRECTOR_WEIGHTS", 1, n, loc),
       weights_("WEIGHTS", m, n, loc),
       weights_t_("WEIGHTS_T", n, m, loc),
@@ -51,8 +50,8 @@ inversion_outcome weighted_inversion::invert(MDFA_ResponseMatrix& R,
   for (int i = 0; i < spectrum.spectrum_length(); ++i) {
     out.singular.push_back(spectrum.spectrum_value(i));
   }
-  out.warnings =
-      inversion_warnings(weighted_, inverted_, out.singular, out.nosv, loc_);
+  out.warnings = inversion_warnings(out.singular, out.nosv, out.tol,
+                                    out.internal, R.rows, R.cols);
   return out;
 }
 
@@ -65,42 +64,32 @@ namespace {
 // 2^-23, the spacing of floats just above 1.
 constexpr double kFloatEpsilon = 1.1920928955078125e-07;
 
-double frobenius(const MDFA_ResponseMatrix& a) {
-  double sum = 0.0;
-  for (int i = 0; i < a.rows; ++i) {
-    for (int j = 0; j < a.cols; ++j) {
-      const double v = a.value(i, j, -1, -1, -1, -1);
-      sum += v * v;
+// s / s_max as a tolerance of two digits, "9.3e-9", once read as the
+// programs read --tol (a double, then the float that invert gets): rounded
+// up so that it cuts s (`cut`), or down so that it keeps it. The singular
+// values shown are floats rounded from the doubles that invert compares:
+// each side keeps a margin of 1e-6 of s.
+std::string two_digit_tolerance(double s, double s_max, bool cut) {
+  const double margin = cut ? 1 + 1e-6 : 1 - 1e-6;
+  const double aimed = s / s_max * margin;
+  // The tolerance is tenths / 10 x 10^e, tenths from 10 to 99.
+  int e = static_cast<int>(std::floor(std::log10(aimed)));
+  const double scaled = aimed / std::pow(10.0, e) * 10.0;
+  long tenths = static_cast<long>(cut ? std::ceil(scaled) : std::floor(scaled));
+  for (;;) {
+    if (tenths > 99) {
+      tenths = 10;
+      ++e;
+    } else if (tenths < 10) {
+      tenths = 99;
+      --e;
     }
+    const std::string text = format("%ld.%lde%d", tenths / 10, tenths % 10, e);
+    const float tol = static_cast<float>(std::strtod(text.c_str(), nullptr));
+    const double cutoff = s_max * static_cast<double>(tol);
+    if (cut ? cutoff >= s * margin : cutoff <= s * margin) return text;
+    tenths += cut ? 1 : -1;
   }
-  return std::sqrt(sum);
-}
-
-// How far K A is from the symmetric projector of trace nosv that it is for
-// an intact truncated inverse (P = K A = V_k V_k^T): the largest of the
-// trace's distance from nosv, |P - P^T| and |P P - P| (Frobenius); the
-// trace is stored in `trace`.
-double projector_defect(MDFA_ResponseMatrix& A, MDFA_ResponseMatrix& K,
-                        int nosv, EqFct* loc, double& trace) {
-  const int n = A.cols;
-  MDFA_ResponseMatrix P("PROJECTOR", n, n, loc);
-  MDFA_ResponseMatrix P2("PROJECTOR_SQUARED", n, n, loc);
-  K.multiply(A, P);
-  P.multiply(P, P2);
-  double asymmetry = 0.0, idempotency = 0.0;
-  trace = 0.0;
-  for (int a = 0; a < n; ++a) {
-    trace += P.value(a, a, -1, -1, -1, -1);
-    for (int b = 0; b < n; ++b) {
-      const double p = P.value(a, b, -1, -1, -1, -1);
-      const double d = p - P.value(b, a, -1, -1, -1, -1);
-      const double e = P2.value(a, b, -1, -1, -1, -1) - p;
-      asymmetry += d * d;
-      idempotency += e * e;
-    }
-  }
-  return std::max(
-      {std::fabs(trace - nosv), std::sqrt(asymmetry), std::sqrt(idempotency)});
 }
 
 }  // namespace
@@ -110,26 +99,16 @@ double float_rounding_level(double s_max, int m, int n) {
 }
 
 std::string tolerance_that_cuts(double s, double s_max) {
-  const double t = s / s_max;
-  int e = static_cast<int>(std::floor(std::log10(t)));
-  double digits = std::ceil(t / std::pow(10.0, e) * 10.0 * (1 + 1e-6)) / 10.0;
-  for (;;) {
-    if (digits >= 10.0) {
-      digits /= 10.0;
-      ++e;
-    }
-    const std::string text = format("%.1fe%d", digits, e);
-    // As the programs read --tol: a double, then the float that invert gets.
-    const float tol = static_cast<float>(std::strtod(text.c_str(), nullptr));
-    if (s_max * static_cast<double>(tol) >= s * (1 + 1e-6)) return text;
-    digits += 0.1;
-  }
+  return two_digit_tolerance(s, s_max, true);
 }
 
-std::vector<std::string> inversion_warnings(MDFA_ResponseMatrix& A,
-                                            MDFA_ResponseMatrix& K,
-                                            const std::vector<float>& singular,
-                                            int nosv, EqFct* loc) {
+std::string tolerance_that_keeps(double s, double s_max) {
+  return two_digit_tolerance(s, s_max, false);
+}
+
+std::vector<std::string> inversion_warnings(const std::vector<float>& singular,
+                                            int nosv, float tol, bool internal,
+                                            int m, int n) {
   std::vector<std::string> out;
   if (singular.empty()) return out;
   if (nosv <= 0) {
@@ -140,8 +119,9 @@ std::vector<std::string> inversion_warnings(MDFA_ResponseMatrix& A,
     return out;
   }
   const double s_max = singular.front();
-  const double level = float_rounding_level(s_max, A.rows, A.cols);
-  for (int i = 0; i < nosv && i < static_cast<int>(singular.size()); ++i) {
+  const double level = float_rounding_level(s_max, m, n);
+  const int count = static_cast<int>(singular.size());
+  for (int i = 0; i < nosv && i < count; ++i) {
     const double s = singular[static_cast<size_t>(i)];
     if (s > level) continue;
     out.push_back(format(
@@ -153,26 +133,30 @@ std::vector<std::string> inversion_warnings(MDFA_ResponseMatrix& A,
         tolerance_that_cuts(s, s_max).c_str()));
   }
 
-  // The float rounding of K and of the products keeps K A within `rounding`
-  // of the projector; a kept mode missing from K moves it by 1 in the trace.
-  const double k_norm = frobenius(K);
-  if (k_norm == 0.0) {
-    out.push_back(
-        format("the inverse is all zero although %d singular value%s "
-               "kept.",
-               nosv, nosv == 1 ? " was" : "s were"));
-    return out;
+  // The internal tolerance is s_max x max(m, n) x 2^-52, so its cut-off
+  // grows with s_max squared, and above s_max = 2^29 it passes the float
+  // rounding level: a matrix in large units loses modes that it holds.
+  if (!internal) return out;
+  const double cutoff = s_max * static_cast<double>(tol);
+  int last = nosv - 1;
+  while (last + 1 < count) {
+    const double s = singular[static_cast<size_t>(last + 1)];
+    if (!(s > level && s <= cutoff)) break;
+    ++last;
   }
-  double trace = 0.0;
-  const double off = projector_defect(A, K, nosv, loc, trace);
-  const double rounding = 8 * kFloatEpsilon * k_norm * frobenius(A);
-  if (off > 0.1 && off > 10 * rounding) {
-    out.push_back(format(
-        "invert's element filter removed part of the kept modes from the "
-        "inverse: inverse x matrix, for an intact inverse the projector on "
-        "the %d kept modes, is off from it by %.2g (its trace is %.3g).",
-        nosv, off, trace));
-  }
+  if (last < nosv) return out;
+  const double s = singular[static_cast<size_t>(last)];
+  const std::string which =
+      last == nosv ? format("singular value %d (%.3g) is", nosv, s)
+                   : format("singular values %d ... %d (down to %.3g) are",
+                            nosv, last, s);
+  out.push_back(format(
+      "%s cut by the internal tolerance, but above the float rounding level "
+      "of the matrix (s_max x max(m, n) x 2^-23 = %.3g): the internal "
+      "tolerance's cut-off (%.3g here) grows with the square of the matrix's "
+      "units. A tolerance below s / s_max = %.3g keeps %s (--tol %s).",
+      which.c_str(), level, cutoff, s / s_max, last == nosv ? "it" : "them",
+      tolerance_that_keeps(s, s_max).c_str()));
   return out;
 }
 

@@ -59,7 +59,6 @@ class weighted_inversion {
                            const library_log& log);
 
  private:
-  EqFct* loc_;
   MDFA_ResponseMatrix monitor_weights_;
   MDFA_ResponseMatrix corrector_weights_;
   MDFA_ResponseMatrix weights_;
@@ -72,23 +71,23 @@ class weighted_inversion {
 // s_max x max(m, n) x 2^-23 may be nothing but their rounding.
 double float_rounding_level(double s_max, int m, int n);
 
-// The least tolerance that cuts singular value s (s > s_max x tol keeps it),
-// with two digits, rounded up so that it does cut it once it is read as
-// --tol is read.
+// The least tolerance that cuts singular value s (s > s_max x tol keeps
+// it), with two digits, rounded up so that it does cut it once it is read
+// as --tol is read; and the largest that keeps it, rounded down.
 std::string tolerance_that_cuts(double s, double s_max);
+std::string tolerance_that_keeps(double s, double s_max);
 
-// What an operator must hear about an inversion of A (m x n, the matrix that
-// invert decomposed) into K (n x m, the inverse that it wrote), which kept
-// `nosv` of the `singular` values (largest first):
+// What an operator must hear about an inversion of an m x n matrix that
+// kept `nosv` of the `singular` values (largest first) under the tolerance
+// `tol` (the internal one when `internal`):
 // - no singular value kept at all: the inverse is all zero;
 // - kept singular values at the float rounding level of the matrix: the
 //   inverse multiplies the noise along them by 1/s;
-// - an inverse that lacks part of the kept modes (inverse x matrix is not
-//   the projector on them), up to an all-zero one.
-std::vector<std::string> inversion_warnings(MDFA_ResponseMatrix& A,
-                                            MDFA_ResponseMatrix& K,
-                                            const std::vector<float>& singular,
-                                            int nosv, EqFct* loc);
+// - singular values above that level that the internal tolerance cuts,
+//   which happens to a matrix in large units.
+std::vector<std::string> inversion_warnings(const std::vector<float>& singular,
+                                            int nosv, float tol, bool internal,
+                                            int m, int n);
 
 }  // namespace zub_cli
 

@@ -13,8 +13,6 @@ std::string element_text(int i, int j, float v) {
   return format("(%d, %d) = %g", i, j, static_cast<double>(v));
 }
 
-constexpr size_t kNonFiniteShown = 5;
-
 }  // namespace
 
 matrix_summary summarize(const MDFA_ResponseMatrix& m) {
@@ -27,14 +25,8 @@ matrix_summary summarize(const MDFA_ResponseMatrix& m) {
   for (int i = 0; i < m.rows; ++i) {
     for (int j = 0; j < m.cols; ++j) {
       const float v = m.value(i, j, -1, -1, -1, -1);
-      if (!std::isfinite(v)) {
-        if (++s.non_finite <= static_cast<long long>(kNonFiniteShown)) {
-          s.first_non_finite.push_back(element_text(i, j, v));
-        }
-      } else {
-        s.lo = std::min<double>(s.lo, v);
-        s.hi = std::max<double>(s.hi, v);
-      }
+      s.lo = std::min<double>(s.lo, v);
+      s.hi = std::max<double>(s.hi, v);
       if (v == 0.0f) {
         ++s.zeros;
       } else {

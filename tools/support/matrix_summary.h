@@ -1,6 +1,5 @@
 // What an operator looks at first in a loaded matrix: its range, its
-// zeros, the elements that are not finite numbers, its zero rows and
-// columns.
+// zeros, its zero rows and columns.
 #ifndef ZUB_TOOLS_MATRIX_SUMMARY_H
 #define ZUB_TOOLS_MATRIX_SUMMARY_H
 
@@ -14,18 +13,17 @@ namespace zub_cli {
 struct matrix_summary {
   long long values = 0;  // rows x cols
   long long zeros = 0;
-  // Over the finite elements; lo > hi when there is none.
+  // lo > hi for a matrix without elements.
   double lo = 0.0;
   double hi = -1.0;
-  long long non_finite = 0;
-  std::vector<std::string> first_non_finite;  // "(i, j) = v", the first five
   std::vector<long long> zero_rows;
   std::vector<long long> zero_cols;
 };
 
 matrix_summary summarize(const MDFA_ResponseMatrix& m);
 
-// The first element that is not a finite number, as "(i, j) = v", or "".
+// The first element that is not a finite number, as "(i, j) = v", or "":
+// what loads is finite, but a product can leave the float range.
 std::string first_non_finite(const MDFA_ResponseMatrix& m);
 
 }  // namespace zub_cli

@@ -54,9 +54,28 @@ bool read_real(const std::string& text, double& v) {
   return !text.empty() && *end == '\0' && errno != ERANGE && std::isfinite(v);
 }
 
-// The largest float is 3.40282347e38; above this bound a tolerance would
-// become an infinity on its way to invert.
-constexpr double kLargestTolerance = 3.4e38;
+// The largest float is 3.40282347e38: above this a value becomes an
+// infinity on its way to the library, which takes its tolerances as floats.
+constexpr double kLargestFloat = 3.4e38;
+
+// A value of `option` read from `text` (`read`: it is a number, `v`), which
+// takes `what_else` and a number from 0 to the float range; a number that
+// is not 0 but would be as a float is refused rather than taken as 0.
+float float_value(const std::string& option, const std::string& text, bool read,
+                  double v, const char* what_else) {
+  if (!read || v < 0 || v > kLargestFloat) {
+    bad_usage(format("%s wants %sa number from 0 to 3.4e38, not '%s'",
+                     option.c_str(), what_else, text.c_str()));
+  }
+  const float f = static_cast<float>(v);
+  if (f == 0.0f && v != 0.0) {
+    bad_usage(
+        format("%s %s would be 0 as a float: give 0, or a number from "
+               "1.4e-45",
+               option.c_str(), text.c_str()));
+  }
+  return f;
+}
 
 }  // namespace
 
@@ -82,12 +101,15 @@ long long parse_integer(const std::string& option, const std::string& text,
 
 float parse_tolerance(const std::string& text) {
   double v;
-  if (!read_real(text, v) || (v < 0 && v != -1.0) || v > kLargestTolerance) {
-    bad_usage(
-        "--tol wants -1 (the internal tolerance) or a number >= 0, not '" +
-        text + "'");
-  }
-  return static_cast<float>(v);
+  const bool read = read_real(text, v);
+  if (read && v == -1.0) return -1.0f;
+  return float_value("--tol", text, read, v, "-1 (the internal tolerance) or ");
+}
+
+float parse_float(const std::string& option, const std::string& text) {
+  double v;
+  const bool read = read_real(text, v);
+  return float_value(option, text, read, v, "");
 }
 
 std::vector<long long> parse_index_list(const std::string& option,

@@ -48,8 +48,12 @@ long long parse_integer(const std::string& option, const std::string& text,
 
 // The value of --tol: -1 asks for the library's internal tolerance;
 // otherwise a number from 0 up to what a float holds, as invert takes its
-// tolerance as a float.
+// tolerance as a float. A number that would be 0 as a float, and is not 0,
+// is refused.
 float parse_tolerance(const std::string& text);
+
+// A number from 0 up to what a float holds, by the same rule.
+float parse_float(const std::string& option, const std::string& text);
 
 // A list of indices from 0: "3", "3,7", "10-12", "3,10-12"; sorted, each
 // once.
