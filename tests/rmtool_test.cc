@@ -193,7 +193,7 @@ TEST(RmtoolFiles, EveryLineThatWouldNotLoadAsItReadsIsNamed) {
       {"1 2 3 4\n5 6 7\n",
        "line 1 (row 0): 4 values where the last data line has 3"},
       {"1 2 3\n4 5 6\n7 8 x9\n",
-       "(line 3 (row 2) is the last data line: its values end at 'x9' after 2 "
+       "(line 3 (row 2) is the last data line: the values end at 'x9' after 2 "
        "values, which sets the number of columns)"},
       {"\xEF\xBB\xBF# a comment\n1 2\n3 4\n",
        "line 1 (row 0): it starts with a byte-order mark"},
@@ -232,6 +232,17 @@ TEST(RmtoolFiles, EveryLineThatWouldNotLoadAsItReadsIsNamed) {
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out.find("offending"), std::string::npos) << r.out;
   }
+  // Decimal commas load as one value a line: info says where the columns
+  // were counted.
+  const program_result commas =
+      rmtool({"info", dir.write("commas.txt", "1,5 2,0\n3,1 4,2\n")});
+  EXPECT_EQ(commas.status, 0) << commas.err;
+  EXPECT_NE(commas.out.find("shape     2 x 1"), std::string::npos);
+  EXPECT_NE(commas.out.find("(line 2 (row 1) is the last data line: the "
+                            "values end at ',1' in '3,1' after 1 value, "
+                            "which sets the number of columns)"),
+            std::string::npos)
+      << commas.out;
 }
 
 TEST(RmtoolFiles, ApplyRefusesDeviationsThatAreNotNumbers) {

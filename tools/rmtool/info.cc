@@ -45,6 +45,11 @@ int run_info(const arguments& a, const zub_cli::library_log& log) {
       "shape     %lld x %lld (data lines x values on the last data line)\n",
       shape.rows, shape.cols);
   zub_cli::print_problems(stdout, shape);
+  // Without an offending line the file loads: the note only says where the
+  // columns were counted ("1,5" is 1 value followed by text).
+  if (shape.problems.empty() && !shape.note.empty()) {
+    std::printf("          (%s)\n", shape.note.c_str());
+  }
   if (shape.rows > 0 && shape.cols == 0 && shape.last_stop.empty()) {
     std::printf(
         "          line %lld, the last data line, has no values "

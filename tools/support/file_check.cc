@@ -113,9 +113,9 @@ measured_file measure(const std::string& path) {
       if (ends_early) m.last_stop = shown_word(stop, line.end);
       if (ends_early && n > 0) {
         m.note = format(
-            "line %lld (row %lld) is the last data line: its values end at "
-            "'%s' after %lld value%s, which sets the number of columns",
-            line.number, row, m.last_stop.c_str(), n, n == 1 ? "" : "s");
+            "line %lld (row %lld) is the last data line: %s, "
+            "which sets the number of columns",
+            line.number, row, where_values_end(line, stop, n).c_str());
       }
     }
     // An empty last line measures no columns, which check_shape says.
@@ -143,8 +143,6 @@ measured_file measure(const std::string& path) {
     }
     m.problems.push_back({line.number, text});
   }
-  // Without a line that fails, the last line's columns are what they read.
-  if (m.problems.empty()) m.note.clear();
   return m;
 }
 

@@ -24,8 +24,9 @@ struct measured_file {
   std::string last_stop;    // where its values ended, if at no comment
   // The data lines that load_file refuses, each with why.
   std::vector<line_problem> problems;
-  // When there are such lines and the last data line's values end early:
-  // that it sets the number of columns the others are measured against.
+  // When the last data line's values end early (at a name, or at a comma
+  // in "1,5"): that it sets the number of columns the others are measured
+  // against. Not a fault: the loader ignores what follows a row's values.
   std::string note;
   std::string bytes;  // the copy that was measured
 };
@@ -40,7 +41,7 @@ struct measured_file {
 measured_file measure(const std::string& path);
 
 // The offending lines, each named: the first ones in full, the others by
-// their numbers; then the note.
+// their numbers; then the note, which explains them.
 void print_problems(FILE* to, const measured_file& m);
 
 [[noreturn]] void refuse_offending(const std::string& path,
