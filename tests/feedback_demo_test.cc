@@ -303,9 +303,8 @@ TEST(FeedbackDemoFailures, GrowingOrbitIsAFailure) {
   EXPECT_NE(r.err.find(kLost), std::string::npos) << r.err;
   EXPECT_NE(r.out.find("picture written to"), std::string::npos);
   // With the tolerance that the warning names, the same feedback converges.
-  const size_t at = r.err.find("(--tol ");
-  ASSERT_NE(at, std::string::npos);
-  const std::string tol = r.err.substr(at + 7, r.err.find(')', at) - at - 7);
+  const std::string tol = zub_test::named_tolerance(r.err);
+  ASSERT_NE(tol, "") << r.err;
   const program_result cut =
       demo({"--file", f, "--monitors", "6", "--actuators", "4", "--tol", tol,
             "--quiet"});

@@ -464,10 +464,8 @@ TEST(RmtoolSvd, KeptValueAtFloatRoundingIsNamedWithTheToleranceThatCutsIt) {
       rmtool({"invert", f, "-o", (dir.path() / "inv.txt").string()});
   EXPECT_EQ(inv.status, 0);
   EXPECT_EQ(inv.err, r.err);
-  const size_t tol_at = r.err.find("(--tol ");
-  ASSERT_NE(tol_at, std::string::npos) << r.err;
-  const std::string tol =
-      r.err.substr(tol_at + 7, r.err.find(')', tol_at) - tol_at - 7);
+  const std::string tol = zub_test::named_tolerance(r.err);
+  ASSERT_NE(tol, "") << r.err;
   const program_result cut = rmtool({"svd", f, "--tol", tol});
   ASSERT_EQ(cut.status, 0) << cut.err;
   EXPECT_EQ(cut.err, "");
@@ -488,9 +486,8 @@ TEST(RmtoolSvd, ValueAboveFloatRoundingCutByTheInternalToleranceIsNamed) {
                         0),
             0u)
       << r.err;
-  const size_t at = r.err.find("(--tol ");
-  ASSERT_NE(at, std::string::npos) << r.err;
-  const std::string tol = r.err.substr(at + 7, r.err.find(')', at) - at - 7);
+  const std::string tol = zub_test::named_tolerance(r.err);
+  ASSERT_NE(tol, "") << r.err;
   const program_result kept = rmtool({"svd", f, "--tol", tol});
   ASSERT_EQ(kept.status, 0) << kept.err;
   EXPECT_EQ(kept.err, "");

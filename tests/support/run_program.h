@@ -66,6 +66,13 @@ inline program_result run_program(const std::string& program,
   return r;
 }
 
+// The tolerance that a warning names as "(--tol T)", or "" without one.
+inline std::string named_tolerance(const std::string& err) {
+  const size_t at = err.find("(--tol ");
+  if (at == std::string::npos) return "";
+  return err.substr(at + 7, err.find(')', at) - at - 7);
+}
+
 // A refusal: a clear message on standard error, the given status, no crash.
 inline void expect_refused(const program_result& r, int status,
                            const std::string& message) {
