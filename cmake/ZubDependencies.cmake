@@ -22,7 +22,7 @@ macro(zub_dependency_missing what)
     set(${CMAKE_FIND_PACKAGE_NAME}_NOT_FOUND_MESSAGE "${what} not found")
     return()
   endif()
-  message(FATAL_ERROR "${what} not found (Debian: tools/install-deps.sh)")
+  message(FATAL_ERROR "${what} not found (Debian: scripts/install-deps.sh)")
 endmacro()
 
 # Said once, then dropped from the cache (where earlier versions put it).
@@ -87,15 +87,34 @@ if(NOT ARMADILLO_FOUND)
 endif()
 
 # Not GSL::gsl: that target puts GSL's reference CBLAS first, which is
-# several times slower in gsl_blas_dgemm than OpenBLAS. Here zub::blas comes
-# first on the link line and so ahead in the dynamic loader's search order:
-# it serves the cblas_* calls when it has them (OpenBLAS and Debian's
-# reference libblas do), and GSL's own CBLAS after it serves them otherwise.
+# several times slower in gsl_blas_dgemm than OpenBLAS. When zub::blas has
+# the CBLAS functions (OpenBLAS and Debian's reference libblas do), GSL's own
+# CBLAS is left off the link line altogether: CMake puts a library that
+# several targets share at its last use, so listing it after zub::blas would
+# not keep it behind, and an executable that calls GSL or cblas itself
+# would bind them to GSL's reference CBLAS. libgsl still needs it as a
+# dependency of its own, but the dynamic loader looks there only after every
+# library that the executable names. Without CBLAS in zub::blas, GSL's own
+# serves the cblas_* calls.
 if(NOT TARGET zub::gsl)
+  include(CheckCXXSourceCompiles)
+  string(MD5 zub_blas_hash "${LAPACK_LIBRARIES}")
+  set(CMAKE_REQUIRED_LIBRARIES ${LAPACK_LIBRARIES})
+  set(CMAKE_REQUIRED_QUIET ON)
+  check_cxx_source_compiles(
+    "extern \"C\" void cblas_dgemm(); int main() { cblas_dgemm(); }"
+    ZUB_BLAS_HAS_CBLAS_${zub_blas_hash})
+  unset(CMAKE_REQUIRED_LIBRARIES)
+  unset(CMAKE_REQUIRED_QUIET)
+  if(ZUB_BLAS_HAS_CBLAS_${zub_blas_hash})
+    set(zub_gsl_libs "${GSL_LIBRARY};zub::blas")
+  else()
+    set(zub_gsl_libs "${GSL_LIBRARY};${GSL_CBLAS_LIBRARY};zub::blas")
+  endif()
   add_library(zub::gsl INTERFACE IMPORTED)
   set_target_properties(zub::gsl PROPERTIES
     INTERFACE_INCLUDE_DIRECTORIES "${GSL_INCLUDE_DIRS}"
-    INTERFACE_LINK_LIBRARIES "${GSL_LIBRARY};zub::blas;${GSL_CBLAS_LIBRARY}")
+    INTERFACE_LINK_LIBRARIES "${zub_gsl_libs}")
 endif()
 
 # Debian's libarmadillo is only a wrapper that forwards to the libblas and

@@ -23,6 +23,7 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/zub_feedback/zub_feedback.h
   ${PROJECT_SOURCE_DIR}/zub_feedback/chicane_physics.h
   ${ZUB_FEEDBACK_VERSION_HEADER}
+  ${PROJECT_BINARY_DIR}/include/zub_feedback_export.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zub_feedback ${zub_component})
 install(EXPORT zub_feedbackTargets NAMESPACE zub_feedback::
   DESTINATION ${zub_cmake_dir} ${zub_component})
@@ -40,9 +41,13 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/CHANGELOG.md)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${ZUB_FEEDBACK_CHANGELOG_GZ}
   DESTINATION ${zub_doc_dir} ${zub_component})
+# The licence text, for an installation that is not a Debian package (those
+# carry Debian's copyright file instead, ZubPackage.cmake).
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${zub_doc_dir}
+  COMPONENT licence)
 
 # rmtool's manual page, made from its --help by help2man when that is
-# installed (tools/install-deps.sh package), so that it never disagrees
+# installed (scripts/install-deps.sh package), so that it never disagrees
 # with the program.
 find_program(ZUB_FEEDBACK_HELP2MAN help2man)
 if(TARGET rmtool AND ZUB_FEEDBACK_HELP2MAN)

@@ -6,6 +6,8 @@
 #   zub-feedback-karst-standin  the framework stand-in under its own names,
 #                               only when the library is built against it;
 #                               zub-feedback then depends on it
+#   python3-zub-feedback        the Python module, when it is built, in
+#                               Debian's Python path
 #
 # The version is the project's. Depends comes from dpkg-shlibdeps: the
 # packages of the shared libraries that the library and rmtool link. A
@@ -44,9 +46,10 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The dynamic loader's cache is brought up to date by dpkg's ldconfig
-# trigger.
+# trigger, for the packages that hold shared libraries in its paths.
 set(zub_deb_dir ${CMAKE_CURRENT_LIST_DIR}/deb)
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${zub_deb_dir}/triggers)
+set(CPACK_DEBIAN_ZUB_FEEDBACK_PACKAGE_CONTROL_EXTRA ${zub_deb_dir}/triggers)
+set(CPACK_DEBIAN_KARST_STANDIN_PACKAGE_CONTROL_EXTRA ${zub_deb_dir}/triggers)
 
 # Debian's change log of the packages, beside the project's (changelog.gz).
 # Its date is the time of the configuration, or SOURCE_DATE_EPOCH.
@@ -60,10 +63,15 @@ if(zub_gzip_failed)
   message(FATAL_ERROR "gzip failed on ${zub_deb_changelog}")
 endif()
 
+# The licence, GPL-3.0-or-later: the library links GSL, which is GPL.
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+
 # Files for the packages only (not for `cmake --install`): Debian's change
-# log and lintian's overrides, each override with its reason.
+# log, its copyright file (the licence, which Debian keeps once in
+# /usr/share/common-licenses) and lintian's overrides, each override with
+# its reason.
 function(zub_deb_files component package)
-  install(FILES ${zub_deb_changelog}.gz
+  install(FILES ${zub_deb_changelog}.gz ${zub_deb_dir}/copyright
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package}
     COMPONENT ${component} EXCLUDE_FROM_ALL)
   install(FILES ${zub_deb_dir}/${package}.lintian-overrides
@@ -120,5 +128,38 @@ else()
 endif()
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${zub_karst_dir})
 list(JOIN zub_deb_depends ", " CPACK_DEBIAN_ZUB_FEEDBACK_PACKAGE_DEPENDS)
+
+# The Python module, for the Python it was built for. It links the library
+# and the framework, whose packages dpkg-shlibdeps cannot name while they
+# are being made: they are found in the build tree and named here.
+if(TARGET zub_feedback_python)
+  list(APPEND CPACK_COMPONENTS_ALL python)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-zub-feedback)
+  set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+  set(CPACK_COMPONENT_PYTHON_DESCRIPTION
+"zub_feedback's response-matrix operations for Python
+The Python 3 module zub_feedback calls the library that the feedback
+servers run: a response-matrix file loaded, inverted by truncated SVD or
+pseudo-inverted, as numpy arrays, with the very numbers, singular values,
+counts and refusals of a server; the library's messages as logging records;
+the chicane physics functions over numpy arrays.")
+  math(EXPR zub_python_next "${Python3_VERSION_MINOR} + 1")
+  set(zub_python_depends
+    "zub-feedback (= ${ZUB_DEB_VERSION})"
+    "python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR})"
+    "python3 (<< ${Python3_VERSION_MAJOR}.${zub_python_next})"
+    python3-numpy)
+  if(TARGET karst)
+    list(PREPEND zub_python_depends
+      "zub-feedback-karst-standin (= ${ZUB_DEB_VERSION})")
+  endif()
+  list(JOIN zub_python_depends ", " CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS)
+  get_target_property(zub_library_dir zub_feedback BINARY_DIR)
+  list(APPEND CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${zub_library_dir})
+  zub_deb_files(python python3-zub-feedback)
+  install(FILES ${ZUB_FEEDBACK_CHANGELOG_GZ}
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/python3-zub-feedback
+    COMPONENT python EXCLUDE_FROM_ALL)
+endif()
 
 include(CPack)

@@ -62,8 +62,9 @@ class data_provider {
   // A value in [0, 1] from a 32-bit integer (float) or a 64-bit one.
   template <typename T>
   T ConsumeProbability() {
-    using integral = typename std::conditional<(sizeof(T) <= sizeof(std::uint32_t)),
-                                               std::uint32_t, std::uint64_t>::type;
+    using integral =
+        typename std::conditional<(sizeof(T) <= sizeof(std::uint32_t)),
+                                  std::uint32_t, std::uint64_t>::type;
     T result = static_cast<T>(ConsumeIntegral<integral>());
     result /= static_cast<T>(std::numeric_limits<integral>::max());
     return result;

@@ -16,7 +16,8 @@ extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc,
                                                           char*** argv);
 
 int main(int argc, char** argv) {
-  if (LLVMFuzzerInitialize != nullptr && LLVMFuzzerInitialize(&argc, &argv) != 0) {
+  if (LLVMFuzzerInitialize != nullptr &&
+      LLVMFuzzerInitialize(&argc, &argv) != 0) {
     return 1;
   }
   std::vector<std::filesystem::path> inputs;

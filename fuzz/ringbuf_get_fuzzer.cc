@@ -3,8 +3,6 @@
 // codes and payloads, into reply containers that are fresh, already hold
 // records or numbers, or are the request itself. Every reply and, after
 // every step, the whole buffer are compared with a model of the entries.
-#include "data_provider.h"
-
 #include <climits>
 #include <cstdint>
 #include <deque>
@@ -12,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "data_provider.h"
 #include "fuzz_check.h"
 
 namespace {

@@ -9,16 +9,28 @@ namespace karst {
 
 element_kind element_kind_of(int code) {
   switch (code) {
-    case 1: case 4: case 26: case 28: case 29:
-    case 105: case 111: case 114: case 117: case 118:
+    case 1:
+    case 4:
+    case 26:
+    case 28:
+    case 29:
+    case 105:
+    case 111:
+    case 114:
+    case 117:
+    case 118:
       return element_kind::kInt32;
-    case kTypeFloat: case kTypeFloatArray:
+    case kTypeFloat:
+    case kTypeFloatArray:
       return element_kind::kFloat;
-    case kTypeDouble: case kTypeDoubleArray:
+    case kTypeDouble:
+    case kTypeDoubleArray:
       return element_kind::kDouble;
-    case kTypeShort: case kTypeShortArray:
+    case kTypeShort:
+    case kTypeShortArray:
       return element_kind::kInt16;
-    case kTypeUShort: case kTypeUShortArray:
+    case kTypeUShort:
+    case kTypeUShortArray:
       return element_kind::kUInt16;
     default:
       return element_kind::kNone;

@@ -78,9 +78,10 @@ class EqData {
   void set(double v);
   // A scalar or array of the element type of `code`; for a code that names
   // no number only the code is kept. Values are converted to the element
-  // type as static_cast would; values that do not fit an integer type
-  // (NaN, out of range) become its lowest value instead of undefined
-  // behaviour.
+  // type as static_cast would, without its undefined behaviour for an
+  // integer type: the value is truncated toward zero to 64 bits and its low
+  // bits kept, so that a value beyond the type's range wraps around, and a
+  // NaN, or a value beyond the 64-bit range, becomes 0.
   void set_scalar(int code, double v);
   void set_array(int code, const std::vector<double>& v);
   // A float array (code 100) that takes over `v`: nothing converted, nothing

@@ -41,7 +41,8 @@ void K_fct::severity(int s) { severity_ = s; }
 void K_fct::set_mode(int mode) { mode_ = mode; }
 void K_fct::send(EqData*) {}
 
-// ---------------------------------------------------------------- K_mdfloat_array
+// ----------------------------------------------------------------
+// K_mdfloat_array
 
 K_mdfloat_array::K_mdfloat_array(const std::string& name, int d1, int d0,
                                  EqFct* owner, unsigned /*flags*/)
@@ -60,8 +61,8 @@ void K_mdfloat_array::get(EqAdr*, EqData*, EqData* dd, EqFct*) {
 }
 
 void K_mdfloat_array::set(EqAdr*, EqData* sd, EqData*, EqFct*) {
-  if (sd == nullptr || karst::element_kind_of(sd->type()) ==
-                           karst::element_kind::kNone) {
+  if (sd == nullptr ||
+      karst::element_kind_of(sd->type()) == karst::element_kind::kNone) {
     return;
   }
   const size_t n = std::min(static_cast<size_t>(std::max(sd->length(), 0)),

@@ -104,10 +104,10 @@ class K_mdfloat_array : public K_fct {
  protected:
   // What makes up the array's value and shape; a derived matrix copies these
   // when it is assigned, and nothing of the property state in K_fct.
-  EqData data_;                       // the elements as floats, row by row
-  int dim_count_ = 2;                 // number of dimensions
-  std::array<int, 6> extent_{};       // extent of each dimension
-  std::int64_t element_count_ = 0;    // product of the used extents
+  EqData data_;                     // the elements as floats, row by row
+  int dim_count_ = 2;               // number of dimensions
+  std::array<int, 6> extent_{};     // extent of each dimension
+  std::int64_t element_count_ = 0;  // product of the used extents
 
  private:
   // Flat position of row i, column j; SIZE_MAX outside the shape, so that

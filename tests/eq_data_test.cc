@@ -56,6 +56,20 @@ TEST(EqData, FloatsAndDoublesTruncateTowardZero) {
   EXPECT_EQ(d.get_int(), -7);
 }
 
+// Storing into an integer type: truncated, the low bits kept; NaN and
+// values beyond 64 bits give 0.
+TEST(EqData, IntegerStorageWrapsAndTakesNanAsZero) {
+  EXPECT_EQ(int_of_scalar(1, 4294967297.0), 1);  // 2^32 + 1
+  EXPECT_EQ(int_of_scalar(25, 40000.0), 40000 - 65536);
+  EXPECT_EQ(int_of_scalar(27, -1.0), 65535);
+  EXPECT_EQ(int_of_scalar(1, -2.7), -2);
+  for (int code : {1, 25, 27}) {
+    EXPECT_EQ(int_of_scalar(code, std::numeric_limits<double>::quiet_NaN()), 0)
+        << code;
+    EXPECT_EQ(int_of_scalar(code, 1e30), 0) << code;
+  }
+}
+
 TEST(EqData, NanAndOutOfRangeGiveIntMin) {
   EqData d;
   d.set(std::numeric_limits<float>::quiet_NaN());

@@ -1,11 +1,12 @@
 // The framework stand-in as the library and its hosts rely on it.
+#include "karst.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <sstream>
 #include <vector>
 
-#include "karst.h"
 #include "log_capture.h"
 
 namespace {
@@ -42,8 +43,7 @@ TEST(Log, DefaultWritesOneLinePerMessageToStandardError) {
   karst::printtostderr("op", "no newline", 0x8u);
   const std::string err = testing::internal::GetCapturedStderr();
   karst::set_log_sink(previous);
-  EXPECT_EQ(err,
-            "[00000080] op: ends in newline\n[00000008] op: no newline\n");
+  EXPECT_EQ(err, "[00000080] op: ends in newline\n[00000008] op: no newline\n");
 }
 
 // ---------------------------------------------------------------- time
@@ -164,7 +164,7 @@ TEST(Spectrum, LengthIsClampedAndFillsStayInside) {
   s.set_spectrum_length(3);
   s.fill_spectrum(0, 1.5f);
   s.fill_spectrum(2, 0.25f);
-  s.fill_spectrum(3, 9.0f);   // beyond the length
+  s.fill_spectrum(3, 9.0f);  // beyond the length
   s.fill_spectrum(-1, 9.0f);
   EXPECT_EQ(s.spectrum_length(), 3);
   EXPECT_EQ(s.spectrum_value(0), 1.5f);

@@ -298,6 +298,8 @@ bool MDFA_ResponseMatrix::load_file(const char* fname) {
 
 namespace {
 
+const char* const kInvert = "MDFA_ResponseMatrix::invert";
+
 // Bit of KARST_debug that asks invert for its tables on standard output.
 constexpr int kDebugTables = 0x80;
 
@@ -308,6 +310,215 @@ double elapsed_ms(std::chrono::steady_clock::time_point t0) {
                       std::chrono::steady_clock::now() - t0)
                       .count();
   return static_cast<double>(ns) / 1e9 * 1000;
+}
+
+// What would make GSL's default error handler end the process, or yield a
+// count that disagrees with the inverse: reported, and true.
+bool invert_refused(const MDFA_ResponseMatrix& a,
+                    const MDFA_ResponseMatrix& pinvR, const float* tol,
+                    const int* nosv) {
+  if (tol == nullptr || nosv == nullptr) {
+    report(kInvert, kLevelError,
+           "ERROR: no tolerance or no count of singular values given !\n");
+    return true;
+  }
+  if (a.dimension_count() != 2) {
+    report(kInvert, kLevelError,
+           "ERROR: cannot invert an array of %d dimensions !\n",
+           a.dimension_count());
+    return true;
+  }
+  if (a.rows <= 0 || a.cols <= 0) {
+    report(kInvert, kLevelError, "ERROR: cannot invert a %d x %d matrix !\n",
+           a.rows, a.cols);
+    return true;
+  }
+  if (pinvR.rows != a.cols || pinvR.cols != a.rows) {
+    report(kInvert, kLevelError,
+           "ERROR: inverse is %d x %d, it must be %d x %d !\n", pinvR.rows,
+           pinvR.cols, a.cols, a.rows);
+    return true;
+  }
+  if (std::isnan(*tol)) {
+    report(kInvert, kLevelError, "ERROR: SVD cut off tolerance is NaN !\n");
+    return true;
+  }
+  return false;
+}
+
+// GSL's SVD gives NaN singular values for these, which the count would
+// report as kept.
+bool has_non_finite_element(const gsl_matrix& R) {
+  for (size_t i = 0; i < R.size1; ++i) {
+    const double* row = gsl_matrix_const_ptr(&R, i, 0);
+    for (size_t j = 0; j < R.size2; ++j) {
+      if (!std::isfinite(row[j])) {
+        report(kInvert, kLevelError,
+               "ERROR: element (%d, %d) is not a finite number !\n",
+               static_cast<int>(i), static_cast<int>(j));
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+// B = U D V^T of the c x r orientation B of the matrix (see invert).
+struct decomposition {
+  Matrix U;  // c x r: first B, after the decomposition its left vectors
+  Matrix V;  // r x r
+  Vector S;  // r singular values, largest first
+  Vector work;
+  size_t r = 0;
+  size_t c = 0;
+  bool transposed = false;  // B = A (the matrix has more rows than columns)
+};
+
+// Orients the GSL copy R of the matrix and decomposes it; false, reported,
+// when the SVD fails (only through a host's error handler that returns).
+bool decompose(Matrix R, decomposition& d) {
+  int r = static_cast<int>(R->size1);
+  int c = static_cast<int>(R->size2);
+  report(kInvert, kLevelInfo, "INFO: SVD on %d x %d matrix ...", r, c);
+  d.transposed = r > c;
+  if (d.transposed) {
+    report(kInvert, kLevelInfo, "INFO: M < N transposing matrix ...");
+    std::swap(r, c);
+    report(kInvert, kLevelInfo, "INFO: matrix dim changed to: %d x %d", r, c);
+    d.U = std::move(R);  // B = A
+  } else {
+    d.U.reset(gsl_matrix_alloc(R->size2, R->size1));
+    gsl_matrix_transpose_memcpy(d.U.get(), R.get());  // B = A^T
+    R.reset();  // not held through the decomposition
+  }
+  d.r = static_cast<size_t>(r);
+  d.c = static_cast<size_t>(c);
+  d.V.reset(gsl_matrix_alloc(d.r, d.r));
+  d.S.reset(gsl_vector_alloc(d.r));
+  d.work.reset(gsl_vector_alloc(d.r));
+  if (gsl_linalg_SV_decomp(d.U.get(), d.V.get(), d.S.get(), d.work.get()) !=
+      GSL_SUCCESS) {
+    report(kInvert, kLevelError, "ERROR: SVD failed !\n");
+    return false;
+  }
+  return true;
+}
+
+// The tolerance of the cut-off: the caller's, or with -1 the internal one,
+// stored back into *tol. Logged either way.
+void choose_tolerance(float* tol, float internal) {
+  if (*tol == -1.0f) {
+    *tol = internal;
+    report(kInvert, kLevelInfo,
+           "INFO: Using internal tolerance for SVD cut off: %e",
+           static_cast<double>(*tol));
+  } else {
+    report(kInvert, kLevelInfo,
+           "INFO: Using user provided SVD cut off tolerance: %e",
+           static_cast<double>(*tol));
+  }
+}
+
+void print_table(const char* title, const gsl_vector& v) {
+  std::puts(title);
+  for (size_t i = 0; i < v.size; ++i)
+    std::printf("%f  ", gsl_vector_get(&v, i));
+  std::putchar('\n');
+}
+
+// The diagonal of D+ into `dplus`: 1/s for each singular value above the
+// cut-off, 0 for the others, which is also the debug table of 1/s. A zero
+// singular value, or one whose reciprocal no float holds, never enters,
+// whatever the tolerance, and is counted as infinite. Returns the number
+// that entered.
+int kept_values(const gsl_vector& S, double cutoff, gsl_vector& dplus,
+                unsigned& infs) {
+  infs = 0;
+  int kept = 0;
+  for (size_t i = 0; i < S.size; ++i) {
+    const double s = gsl_vector_get(&S, i);
+    const double o = 1.0 / s;
+    if (gsl_isinf(o) || o > FLT_MAX) ++infs;
+    const bool enters = zub_internal::enters_inverse(s, cutoff);
+    if (enters) ++kept;
+    gsl_vector_set(&dplus, i, enters ? o : 0.0);
+  }
+  return kept;
+}
+
+// R+ = U (D+ V^T), with D+ V^T formed in V's place: element (i, j) is
+// dplus(i) V(j, i). The + 0.0 gives a zero product the sign that a BLAS
+// product gives it (its sums start at +0).
+Matrix truncated_inverse(decomposition& d, const gsl_vector& dplus) {
+  double* const v = d.V->data;
+  const size_t tda = d.V->tda;
+  for (size_t i = 0; i < d.r; ++i) {
+    const double di = gsl_vector_get(&dplus, i);
+    v[i * tda + i] = di * v[i * tda + i] + 0.0;
+    for (size_t j = i + 1; j < d.r; ++j) {
+      const double vij = v[i * tda + j];
+      v[i * tda + j] = di * v[j * tda + i] + 0.0;
+      v[j * tda + i] = gsl_vector_get(&dplus, j) * vij + 0.0;
+    }
+  }
+  Matrix R_plus(gsl_matrix_alloc(d.c, d.r));
+  gsl_blas_dgemm(CblasNoTrans, CblasNoTrans, 1.0, d.U.get(), d.V.get(), 0.0,
+                 R_plus.get());
+  return R_plus;
+}
+
+// The n x m inverse: R+ when the matrix was not transposed, R+ read
+// transposed when it was.
+class inverse_view {
+ public:
+  inverse_view(const gsl_matrix& R_plus, bool transposed)
+      : p_(R_plus.data),
+        tda_(R_plus.tda),
+        transposed_(transposed),
+        rows_(transposed ? R_plus.size2 : R_plus.size1),
+        cols_(transposed ? R_plus.size1 : R_plus.size2) {}
+  double operator()(size_t i, size_t j) const {
+    return transposed_ ? p_[j * tda_ + i] : p_[i * tda_ + j];
+  }
+  size_t rows() const { return rows_; }
+  size_t cols() const { return cols_; }
+
+ private:
+  const double* p_;
+  size_t tda_;
+  bool transposed_;
+  size_t rows_;
+  size_t cols_;
+};
+
+void print_inverse_table(const inverse_view& inverse) {
+  std::puts("\npinv(A)\n----------------------------------------");
+  for (size_t i = 0; i < inverse.rows(); ++i) {
+    for (size_t j = 0; j < inverse.cols(); ++j) {
+      std::printf("%.4f\t", inverse(i, j));
+    }
+    std::putchar('\n');
+  }
+}
+
+// Writes every element into pinvR, numerical noise as 0 (svd_cutoff.h).
+void write_inverse(const inverse_view& inverse, double tol, double internal,
+                   MDFA_ResponseMatrix& pinvR) {
+  double largest = 0.0;
+  for (size_t i = 0; i < inverse.rows(); ++i) {
+    for (size_t j = 0; j < inverse.cols(); ++j) {
+      largest = std::max(largest, std::fabs(inverse(i, j)));
+    }
+  }
+  const double noise =
+      zub_internal::inverse_noise_bound(tol, internal, largest);
+  for (size_t i = 0; i < inverse.rows(); ++i) {
+    for (size_t j = 0; j < inverse.cols(); ++j) {
+      const double v = inverse(i, j);
+      pinvR.set_value(std::fabs(v) > noise ? static_cast<float>(v) : 0.0f,
+                      static_cast<int>(i), static_cast<int>(j), -1, -1, -1, -1);
+    }
+  }
 }
 
 }  // namespace
@@ -322,228 +533,74 @@ double elapsed_ms(std::chrono::steady_clock::time_point t0) {
 //
 // U is c x r with orthonormal columns (the left singular vectors), D =
 // diag(s_0, ..., s_{r-1}) with s_0 >= s_1 >= ... >= 0 (the singular values)
-// and V is r x r orthogonal (the right singular vectors). With D+ holding 1/s_i
-// for each s_i above the cut-off and 0 elsewhere,
+// and V is r x r orthogonal (the right singular vectors). With D+ holding
+// 1/s_i for each s_i above the cut-off and 0 elsewhere,
 //
 //   R+ = U D+ V^T
 //
 // is the truncated pseudo-inverse of B^T: pinv(A) itself when m <= n, its
 // transpose when m > n.
 //
-// B is built straight from the GSL copy of A (no transpose when m > n), D+ V^T
-// is a scaling of the rows of V^T formed in V's place, and R+ is read
+// B is built straight from the GSL copy of A (no transpose when m > n), D+
+// V^T is a scaling of the rows of V^T formed in V's place, and R+ is read
 // transposed rather than copied; each gives the doubles of the textbook
 // sequence of transposed copies and full products.
 void MDFA_ResponseMatrix::invert(MDFA_ResponseMatrix& pinvR,
                                  K_spectrum& singular_val, float* tol,
                                  int* nosv) {
-  const std::string name = "MDFA_ResponseMatrix::invert";
   const auto t0 = std::chrono::steady_clock::now();
-
-  // Refused before anything is written: what GSL's default error handler
-  // would turn into the end of the process, and what would yield a count
-  // that disagrees with the inverse.
-  if (tol == nullptr || nosv == nullptr) {
-    report(name, kLevelError,
-           "ERROR: no tolerance or no count of singular values given !\n");
-    return;
-  }
-  if (dimension_count() != 2) {
-    report(name, kLevelError,
-           "ERROR: cannot invert an array of %d dimensions !\n",
-           dimension_count());
-    return;
-  }
-  if (rows <= 0 || cols <= 0) {
-    report(name, kLevelError, "ERROR: cannot invert a %d x %d matrix !\n", rows,
-           cols);
-    return;
-  }
-  if (pinvR.rows != cols || pinvR.cols != rows) {
-    report(name, kLevelError,
-           "ERROR: inverse is %d x %d, it must be %d x %d !\n", pinvR.rows,
-           pinvR.cols, cols, rows);
-    return;
-  }
-  if (std::isnan(*tol)) {
-    report(name, kLevelError, "ERROR: SVD cut off tolerance is NaN !\n");
-    return;
-  }
-
+  if (invert_refused(*this, pinvR, tol, nosv)) return;
   Matrix R(create_gsl_matrix());
   if (!R) return;  // reported by create_gsl_matrix
-  // GSL's SVD gives NaN singular values for these, which the count would
-  // report as kept.
-  for (size_t i = 0; i < R->size1; ++i) {
-    const double* row = gsl_matrix_const_ptr(R.get(), i, 0);
-    for (size_t j = 0; j < R->size2; ++j) {
-      if (!std::isfinite(row[j])) {
-        report(name, kLevelError,
-               "ERROR: element (%d, %d) is not a finite number !\n",
-               static_cast<int>(i), static_cast<int>(j));
-        return;
-      }
-    }
-  }
+  if (has_non_finite_element(*R)) return;
 
-  int r = static_cast<int>(R->size1);
-  int c = static_cast<int>(R->size2);
-  report(name, kLevelInfo, "INFO: SVD on %d x %d matrix ...", r, c);
-
-  // U: first B, then, after the decomposition, the left singular vectors.
-  Matrix U;
-  const bool transposed = r > c;
-  if (transposed) {
-    report(name, kLevelInfo, "INFO: M < N transposing matrix ...");
-    std::swap(r, c);
-    report(name, kLevelInfo, "INFO: matrix dim changed to: %d x %d", r, c);
-    U = std::move(R);  // B = A
-  } else {
-    U.reset(gsl_matrix_alloc(R->size2, R->size1));
-    gsl_matrix_transpose_memcpy(U.get(), R.get());  // B = A^T
-    R.reset();
-  }
-  const size_t rs = static_cast<size_t>(r);
-  const size_t cs = static_cast<size_t>(c);
-
-  Matrix V(gsl_matrix_alloc(rs, rs));
-  Vector S(gsl_vector_alloc(rs));
-  Vector work(gsl_vector_alloc(rs));
-  // Only reached through a host's error handler that returns.
-  if (gsl_linalg_SV_decomp(U.get(), V.get(), S.get(), work.get()) !=
-      GSL_SUCCESS) {
-    report(name, kLevelError, "ERROR: SVD failed !\n");
-    return;
-  }
+  decomposition d;
+  if (!decompose(std::move(R), d)) return;
+  const double largest = gsl_vector_max(d.S.get());
   // The spectrum holds floats: a larger singular value would be published
   // as an infinity.
-  if (gsl_vector_max(S.get()) > FLT_MAX) {
-    report(name, kLevelError, "ERROR: singular value %e beyond float range !\n",
-           gsl_vector_max(S.get()));
+  if (largest > FLT_MAX) {
+    report(kInvert, kLevelError,
+           "ERROR: singular value %e beyond float range !\n", largest);
     return;
   }
-
-  const double largest = gsl_vector_max(S.get());
-  const float internal = zub_internal::internal_tolerance(largest, c);
-  if (*tol == -1.0f) {
-    *tol = internal;
-    report(name, kLevelInfo,
-           "INFO: Using internal tolerance for SVD cut off: %e",
-           static_cast<double>(*tol));
-  } else {
-    report(name, kLevelInfo,
-           "INFO: Using user provided SVD cut off tolerance: %e",
-           static_cast<double>(*tol));
-  }
-  // The caller's tolerance sets the cut-off, relative to the largest
-  // singular value.
-  const double cutoff = largest * static_cast<double>(*tol);
-
+  const float internal =
+      zub_internal::internal_tolerance(largest, static_cast<int>(d.c));
+  choose_tolerance(tol, internal);
   if (debug_tables()) {
-    std::puts("S\n----------------------------------------");
-    for (size_t i = 0; i < rs; ++i)
-      std::printf("%f  ", gsl_vector_get(S.get(), i));
-    std::putchar('\n');
+    print_table("S\n----------------------------------------", *d.S);
   }
 
-  // The diagonal of D+, in the workspace that the SVD no longer needs; it is
-  // also the table of 1/s with 0 for each value left out. A zero singular
-  // value, or one whose reciprocal no float holds, never enters, whatever
-  // the tolerance, and is counted as infinite.
-  gsl_vector* dplus = work.get();
+  // The caller's tolerance sets the cut-off, relative to the largest
+  // singular value. D+ goes into the workspace that the SVD no longer needs.
   unsigned infs = 0;
-  int kept = 0;
-  for (size_t i = 0; i < rs; ++i) {
-    const double s = gsl_vector_get(S.get(), i);
-    const double o = 1.0 / s;
-    if (gsl_isinf(o) || o > FLT_MAX) ++infs;
-    const bool enters = zub_internal::enters_inverse(s, cutoff);
-    if (enters) ++kept;
-    gsl_vector_set(dplus, i, enters ? o : 0.0);
-  }
-
-  // D+ V^T in V's place: element (i, j) is dplus(i) V(j, i). The + 0.0 gives
-  // a zero product the sign a BLAS product gives it (its sums start at +0).
-  double* const v = V->data;
-  const size_t vtda = V->tda;
-  for (size_t i = 0; i < rs; ++i) {
-    const double di = gsl_vector_get(dplus, i);
-    v[i * vtda + i] = di * v[i * vtda + i] + 0.0;
-    for (size_t j = i + 1; j < rs; ++j) {
-      const double vij = v[i * vtda + j];
-      v[i * vtda + j] = di * v[j * vtda + i] + 0.0;
-      v[j * vtda + i] = gsl_vector_get(dplus, j) * vij + 0.0;
-    }
-  }
-
-  Matrix R_plus(gsl_matrix_alloc(cs, rs));
-  gsl_blas_dgemm(CblasNoTrans, CblasNoTrans, 1.0, U.get(), V.get(), 0.0,
-                 R_plus.get());
-  U.reset();
-  V.reset();
-
-  // The count is of the singular values that entered the inverse.
-  *nosv = kept;
+  *nosv = kept_values(*d.S, largest * static_cast<double>(*tol), *d.work, infs);
+  const Matrix R_plus = truncated_inverse(d, *d.work);
   if (infs != 0) {
-    report(name, kLevelInfo, "INFO: Removed %d infinite values from S",
+    report(kInvert, kLevelInfo, "INFO: Removed %d infinite values from S",
            static_cast<int>(infs));
   }
-  report(name, kLevelInfo, "INFO: Using %d from %d singular values", *nosv, r);
-
+  report(kInvert, kLevelInfo, "INFO: Using %d from %d singular values", *nosv,
+         static_cast<int>(d.r));
   if (debug_tables()) {
-    std::puts("1/s\n----------------------------------------");
-    for (size_t i = 0; i < rs; ++i) {
-      std::printf("%f  ", gsl_vector_get(dplus, i));
-    }
-    std::putchar('\n');
+    print_table("1/s\n----------------------------------------", *d.work);
   }
 
-  // The inverse is n x m: R+ when A was not transposed, R+ read transposed
-  // when it was.
-  const size_t n_rows = transposed ? rs : cs;
-  const size_t n_cols = transposed ? cs : rs;
-  const double* const rp = R_plus->data;
-  const size_t rtda = R_plus->tda;
-  const auto inverse = [rp, rtda, transposed](size_t i, size_t j) {
-    return transposed ? rp[j * rtda + i] : rp[i * rtda + j];
-  };
-  if (transposed) {
-    std::cout << "INFO: Matrix dim change back to: " << n_rows << " x "
-              << n_cols << "\n";
+  const inverse_view inverse(*R_plus, d.transposed);
+  if (d.transposed) {
+    std::cout << "INFO: Matrix dim change back to: " << inverse.rows() << " x "
+              << inverse.cols() << "\n";
   }
+  if (debug_tables()) print_inverse_table(inverse);
 
-  if (debug_tables()) {
-    std::puts("\npinv(A)\n----------------------------------------");
-    for (size_t i = 0; i < n_rows; ++i) {
-      for (size_t j = 0; j < n_cols; ++j) std::printf("%.4f\t", inverse(i, j));
-      std::putchar('\n');
-    }
-  }
-
-  singular_val.set_spectrum_length(r);
-  for (int i = 0; i < r; ++i) {
+  singular_val.set_spectrum_length(static_cast<int>(d.r));
+  for (size_t i = 0; i < d.r; ++i) {
     singular_val.fill_spectrum(
-        i, static_cast<float>(gsl_vector_get(S.get(), static_cast<size_t>(i))));
+        static_cast<int>(i), static_cast<float>(gsl_vector_get(d.S.get(), i)));
   }
-
-  double largest_element = 0.0;
-  for (size_t i = 0; i < n_rows; ++i) {
-    for (size_t j = 0; j < n_cols; ++j) {
-      largest_element = std::max(largest_element, std::fabs(inverse(i, j)));
-    }
-  }
-  const double noise = zub_internal::inverse_noise_bound(
-      static_cast<double>(*tol), static_cast<double>(internal),
-      largest_element);
-  for (size_t i = 0; i < n_rows; ++i) {
-    for (size_t j = 0; j < n_cols; ++j) {
-      const double v = inverse(i, j);
-      pinvR.set_value(std::fabs(v) > noise ? static_cast<float>(v) : 0.0f,
-                      static_cast<int>(i), static_cast<int>(j), -1, -1, -1, -1);
-    }
-  }
-
-  report(name, kLevelTiming, "took (ms): %.4f", elapsed_ms(t0));
+  write_inverse(inverse, static_cast<double>(*tol),
+                static_cast<double>(internal), pinvR);
+  report(kInvert, kLevelTiming, "took (ms): %.4f", elapsed_ms(t0));
 }
 
 // ----------------------------------------------------------------

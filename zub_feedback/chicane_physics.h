@@ -28,55 +28,59 @@
 #ifndef ZUB_FEEDBACK_CHICANE_PHYSICS_H
 #define ZUB_FEEDBACK_CHICANE_PHYSICS_H
 
+#include "zub_feedback_export.h"  // ZUB_FEEDBACK_API
+
 // val, or +0.0 when |val| < 1e-4 (also for a negative val and for -0.0).
 // NaN, infinities and |val| == 1e-4 come back unchanged.
-double chop(double val);
+ZUB_FEEDBACK_API double chop(double val);
 
 // Lorentz factor gamma of an electron of total energy E (J): E / (m_e c^2).
-double E2gamma(double E);
+ZUB_FEEDBACK_API double E2gamma(double E);
 
 // Velocity beta = v/c for the Lorentz factor gamma: sqrt(1 - 1/gamma^2).
 // NaN for |gamma| < 1.
-double gamma2beta(double gamma);
+ZUB_FEEDBACK_API double gamma2beta(double gamma);
 
 // Momentum (kg m/s) of an electron of total energy E (J): beta gamma m_e c.
 // NaN for an energy below the rest energy.
-double E2p(double E);
+ZUB_FEEDBACK_API double E2p(double E);
 
 // Magnet current for the field B (T), a1 being the magnet's field per unit
 // current (T/A): B / a1, in A.
-double B2I(double B, double a1);
+ZUB_FEEDBACK_API double B2I(double B, double a1);
 
 // Bending angle (rad) of a dipole of length leff (m) and field B (T) for a
 // beam of energy E (MeV; taken for its momentum times c, as for an
 // ultra-relativistic beam). NaN when the field is too strong for the energy.
-double B2alpha(double B, double E, double leff);
+ZUB_FEEDBACK_API double B2alpha(double B, double E, double leff);
 
 // Field (T) that bends a beam of energy E (MeV) by alpha (rad) in a dipole
 // of length leff (m); the inverse of B2alpha.
-double alpha2B(double alpha, double E, double leff);
+ZUB_FEEDBACK_API double alpha2B(double alpha, double E, double leff);
 
 // Momentum compaction R56 (m) of the chicane for the bending angle alpha
 // (rad), dipole length leff (m) and outer drift d12 (m). Negative for a
 // bunch compressor; about -2 alpha^2 (2/3 leff + d12) for small alpha.
 // Exactly 0.0 for alpha == 0.
-double alpha2R56(double alpha, double leff, double d12);
+ZUB_FEEDBACK_API double alpha2R56(double alpha, double leff, double d12);
 
 // Largest transverse offset x_bc (m) of the beam from the chicane's axis,
 // reached between dipoles 2 and 3. Exactly 0.0 for alpha == 0.
-double alpha2x_bc(double alpha, double leff, double d12);
+ZUB_FEEDBACK_API double alpha2x_bc(double alpha, double leff, double d12);
 
 // Bending radius r (m) of a dipole of length leff (m) bending by alpha
 // (rad): leff / sin(alpha). 0.0, not infinity, for alpha == 0.
-double alpha2r(double alpha, double leff);
+ZUB_FEEDBACK_API double alpha2r(double alpha, double leff);
 
 // Path length l_bc (m) of the beam through the chicane: four arcs of radius
 // r (m) and angle alpha (rad), the two outer drifts d12 (m) along the tilted
 // path and the middle drift d23 (m). No zero-angle guard.
-double alpha2l_bc(double alpha, double r, double d12, double d23);
+ZUB_FEEDBACK_API double alpha2l_bc(double alpha, double r, double d12,
+                                   double d23);
 
 // Arrival-time shift (s) of a beam at the speed of light whose path through
 // the chicane is l_bc (m), against the straight axis 2*z12 + z23 + leff (m).
-double delta_t(double l_bc, double z12, double z23, double leff);
+ZUB_FEEDBACK_API double delta_t(double l_bc, double z12, double z23,
+                                double leff);
 
 #endif  // ZUB_FEEDBACK_CHICANE_PHYSICS_H

@@ -19,8 +19,8 @@ constexpr std::size_t kMessageBufferSize = 100;
 // Formats one message into the fixed buffer and hands it to the framework's
 // logger under `name`, the reporting operation.
 __attribute__((format(printf, 3, 4))) void report(const std::string& name,
-                                                   unsigned level,
-                                                   const char* format, ...);
+                                                  unsigned level,
+                                                  const char* format, ...);
 
 }  // namespace zub_internal
 

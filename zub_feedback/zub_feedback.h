@@ -16,9 +16,10 @@
 #include <armadillo>
 
 #include "karst.h"
+#include "zub_feedback_export.h"   // ZUB_FEEDBACK_API
 #include "zub_feedback_version.h"  // ZUB_FEEDBACK_VERSION_MAJOR, ...
 
-class MDFA_ResponseMatrix : public K_mdfloat_array {
+class ZUB_FEEDBACK_API MDFA_ResponseMatrix : public K_mdfloat_array {
  public:
   // Number of rows (monitors) and columns (actuators); element (i, j) is
   // read with value(i, j, -1, -1, -1, -1) and written with set_value.
@@ -78,7 +79,7 @@ class MDFA_ResponseMatrix : public K_mdfloat_array {
 // each stamped with KARSTtime() when it was stored. A remote read without
 // data, or with a negative index, gets the whole buffer; one with index i
 // gets entry i alone, or no entry when i is beyond the buffer.
-class K_ringbuf : public K_ustr {
+class ZUB_FEEDBACK_API K_ringbuf : public K_ustr {
  public:
   // `str` must not be null (std::logic_error).
   K_ringbuf(const char* str, int size, EqFct* ep);

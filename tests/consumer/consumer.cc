@@ -1,5 +1,8 @@
 // Uses each part of an installed zub_feedback once and checks the results:
 // it links, its headers are complete, and the library works where it lies.
+#include <dlfcn.h>
+#include <gsl/gsl_cblas.h>
+
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -52,7 +55,19 @@ int main() {
 
   check(std::fabs(B2alpha(0.5, 1000.0, 0.5) - 0.07502) < 1e-4, "chicane");
 
-  // The version macros agree with one another; tools/check-install.sh
+  // A host that calls cblas itself gets the BLAS that the library chose
+  // (the object serving the Fortran dgemm_), not GSL's reference CBLAS.
+  double a = 3.0, b = 4.0, c = 0.0;
+  cblas_dgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, 1, 1, 1, 1.0, &a, 1,
+              &b, 1, 0.0, &c, 1);
+  Dl_info cblas{}, blas{};
+  check(c == 12.0 &&
+            ::dladdr(::dlsym(RTLD_DEFAULT, "cblas_dgemm"), &cblas) != 0 &&
+            ::dladdr(::dlsym(RTLD_DEFAULT, "dgemm_"), &blas) != 0 &&
+            std::string(cblas.dli_fname) == blas.dli_fname,
+        "the BLAS behind cblas");
+
+  // The version macros agree with one another; scripts/check-install.sh
   // compares the printed version with the project's.
   char version[32];
   std::snprintf(version, sizeof version, "%d.%d.%d", ZUB_FEEDBACK_VERSION_MAJOR,

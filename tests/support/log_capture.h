@@ -20,11 +20,11 @@ struct LogEntry {
 class LogCapture {
  public:
   LogCapture()
-      : previous_(karst::set_log_sink(
-            [this](const std::string& where, const std::string& message,
-                   unsigned level) {
-              entries_.push_back({where, message, level});
-            })) {}
+      : previous_(karst::set_log_sink([this](const std::string& where,
+                                             const std::string& message,
+                                             unsigned level) {
+          entries_.push_back({where, message, level});
+        })) {}
   ~LogCapture() { karst::set_log_sink(std::move(previous_)); }
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;

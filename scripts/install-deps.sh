@@ -3,7 +3,8 @@
 # only what is missing. Safe to run again.
 set -eu
 
-packages="cmake make g++ pkg-config libgsl-dev libarmadillo-dev libopenblas-dev libblas-dev liblapack-dev libgtest-dev libbenchmark-dev"
+# The Python module (python/) is built and tested with Debian's own python3.
+packages="cmake make g++ pkg-config libgsl-dev libarmadillo-dev libopenblas-dev libblas-dev liblapack-dev libgtest-dev libbenchmark-dev python3-dev pybind11-dev python3-numpy python3-pytest"
 
 # Extra lists, installed only when named on the command line, so that a plain
 # `make test` stays lean. The sanitized build uses g++'s own runtimes.
@@ -11,13 +12,15 @@ packages="cmake make g++ pkg-config libgsl-dev libarmadillo-dev libopenblas-dev 
 #   fuzz      clang with libFuzzer and its sanitizer runtimes (make fuzz)
 #   package   dpkg-shlibdeps, file and help2man for the Debian packages
 #             (make package)
-#   lintian   Debian's package checker (tools/check-install.sh)
+#   lintian   Debian's package checker (scripts/check-install.sh)
+#   format    clang-format (make format, make format-check)
 for extra in "$@"; do
   case "$extra" in
     valgrind) packages="$packages valgrind" ;;
     fuzz) packages="$packages clang libclang-rt-14-dev" ;;
     package) packages="$packages dpkg-dev file gzip help2man" ;;
     lintian) packages="$packages lintian" ;;
+    format) packages="$packages clang-format" ;;
     *) echo "install-deps: unknown package list '$extra'" >&2; exit 2 ;;
   esac
 done

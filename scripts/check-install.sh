@@ -7,7 +7,9 @@
 #    zub-feedback-karst-standin, their control fields and contents, lintian
 #    on both; unpacked into a temporary root, rmtool runs from there and a
 #    small consumer program (tests/consumer/) builds against the root with
-#    CMake's find_package and with pkg-config, and runs.
+#    CMake's find_package and with pkg-config, and runs. The Python module's
+#    package python3-zub-feedback too: its fields, files and lintian, and
+#    Debian's python3 imports the module from the unpacked root.
 # 2. A server's way: a framework installed on its own (the stand-in, with a
 #    CMake package karst and a pkg-config module karst of the kind a real
 #    framework provides), the library built and packaged against it: one
@@ -33,7 +35,7 @@ quiet() {
   fi
 }
 
-./tools/install-deps.sh package lintian
+./scripts/install-deps.sh package lintian
 version=$(sed -n 's/^project(zub_feedback VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 major=${version%%.*}
 debversion=$version-1
@@ -46,6 +48,7 @@ expected_files() {
 ./usr/bin/rmtool
 ./usr/include/zub_feedback/chicane_physics.h
 ./usr/include/zub_feedback/zub_feedback.h
+./usr/include/zub_feedback/zub_feedback_export.h
 ./usr/include/zub_feedback/zub_feedback_version.h
 ./$libdir/cmake/zub_feedback/Findkarst.cmake
 ./$libdir/cmake/zub_feedback/ZubDependencies.cmake
@@ -60,6 +63,7 @@ expected_files() {
 ./usr/share/doc/zub-feedback/README.md
 ./usr/share/doc/zub-feedback/changelog.Debian.gz
 ./usr/share/doc/zub-feedback/changelog.gz
+./usr/share/doc/zub-feedback/copyright
 ./usr/share/lintian/overrides/zub-feedback
 ./usr/share/man/man1/rmtool.1.gz
 EOF
@@ -90,17 +94,41 @@ check_package() {
   [ "$soname" = "libzub_feedback.so.$major" ] || fail "$pkg: SONAME is '$soname'"
 }
 
-# run_lintian DEB...: every tag of severity error or warning fails, but
-# the copyright file, which waits for the project's license.
+# check_python_package DEB: the control fields and the files of
+# python3-zub-feedback.
+check_python_package() {
+  pkg=$1
+  [ -f "$pkg" ] || fail "no package $pkg"
+  depends=$(dpkg-deb -f "$pkg" Depends)
+  echo "check-install:   Depends: $depends"
+  for pattern in "^zub-feedback-karst-standin \(= $debversion\)" \
+    "(^|, )zub-feedback \(= $debversion\)" "python3-numpy" \
+    "python3 \(>= 3\.[0-9]+\), python3 \(<< 3\.[0-9]+\)"; do
+    echo "$depends" | grep -Eq "$pattern" || fail "$pkg: Depends lacks $pattern"
+  done
+  suffix=$(/usr/bin/python3 -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
+  dpkg-deb -c "$pkg" | awk '$1 !~ /^d/ { print $6 }' | sort >"$work/files"
+  sort >"$work/expected" <<EOF
+./usr/lib/python3/dist-packages/zub_feedback$suffix
+./usr/lib/python3/dist-packages/zub_feedback.pyi
+./usr/share/doc/python3-zub-feedback/changelog.Debian.gz
+./usr/share/doc/python3-zub-feedback/changelog.gz
+./usr/share/doc/python3-zub-feedback/copyright
+./usr/share/lintian/overrides/python3-zub-feedback
+EOF
+  diff -u "$work/expected" "$work/files" >&2 ||
+    fail "$pkg: files differ from the expected ones (above)"
+}
+
+# run_lintian DEB...: every tag of severity error or warning fails.
 run_lintian() {
   for pkg in "$@"; do
-    lintian --fail-on error,warning --suppress-tags no-copyright-file "$pkg" \
-      >"$work/lintian" 2>&1 || {
+    lintian --fail-on error,warning "$pkg" >"$work/lintian" 2>&1 || {
       cat "$work/lintian" >&2
       fail "lintian on $pkg"
     }
   done
-  echo "check-install:   lintian: no error or warning but no-copyright-file"
+  echo "check-install:   lintian: no error or warning"
 }
 
 # no_build_paths LIBDIR: the installed CMake package and pkg-config file
@@ -143,20 +171,34 @@ step "1. make package, with the bundled stand-in"
 quiet make package PACKAGE_BUILD_DIR="$work/pkg" JOBS="$jobs"
 deb=$work/pkg/zub-feedback_${debversion}_$(dpkg --print-architecture).deb
 standin=$work/pkg/zub-feedback-karst-standin_${debversion}_$(dpkg --print-architecture).deb
+python_deb=$work/pkg/python3-zub-feedback_${debversion}_$(dpkg --print-architecture).deb
 check_package "$deb" "^zub-feedback-karst-standin \(= $debversion\)" \
   "libgsl[0-9]" "libopenblas0|libblas3" "libstdc\+\+6"
+check_python_package "$python_deb"
 dpkg-deb -c "$standin" | grep "libkarst_standin.so.0$" >/dev/null ||
   fail "the stand-in package lacks libkarst_standin.so.0"
 if dpkg-deb -c "$standin" | awk '{ print $6 }' | grep -E "/karst/|libkarst\.so|/karst\.pc|karstConfig"; then
   fail "the stand-in package holds a name of the real framework (above)"
 fi
-run_lintian "$deb" "$standin"
+run_lintian "$deb" "$standin" "$python_deb"
 echo "check-install:   version $version, package $debversion, SONAME libzub_feedback.so.$major"
 unpacked=$work/root
 dpkg-deb -x "$deb" "$unpacked"
 dpkg-deb -x "$standin" "$unpacked"
+dpkg-deb -x "$python_deb" "$unpacked"
 quiet env LD_LIBRARY_PATH="$unpacked/$libdir" "$unpacked/usr/bin/rmtool" svd \
   "$root/examples/data/beamline_24x12.txt"
+# The module from the unpacked root, not from a build tree, with its
+# libraries from there too.
+quiet env PYTHONPATH="$unpacked/usr/lib/python3/dist-packages" \
+  LD_LIBRARY_PATH="$unpacked/$libdir" /usr/bin/python3 -s -c "
+import zub_feedback as zf
+assert zf.__file__.startswith('$unpacked/'), zf.__file__
+assert zf.__version__ == '$version', zf.__version__
+inv = zf.invert(zf.load('$root/examples/data/beamline_24x12.txt', 24, 12))
+assert inv.inverse.shape == (12, 24) and inv.inverse.dtype == 'float32'
+"
+echo "check-install:   python3 imports zub_feedback $version from the unpacked root"
 no_build_paths "$unpacked/$libdir"
 consumers package "$unpacked/usr" "$unpacked/$libdir/pkgconfig" "$unpacked/$libdir"
 
@@ -181,9 +223,11 @@ EOF
 sed 's/^Name: .*/Name: karst/' "$framework/lib/pkgconfig/karst_standin.pc" \
   >"$framework/lib/pkgconfig/karst.pc"
 export PKG_CONFIG_PATH="$framework/lib/pkgconfig"
+# The library alone: the Python module's package was checked in step 1.
 library_options="-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr
   -DZUB_FEEDBACK_USE_INSTALLED_KARST=ON -DZUB_FEEDBACK_BUILD_TESTS=OFF
-  -DZUB_FEEDBACK_BUILD_BENCHMARKS=OFF -DZUB_FEEDBACK_BUILD_EXAMPLES=OFF"
+  -DZUB_FEEDBACK_BUILD_BENCHMARKS=OFF -DZUB_FEEDBACK_BUILD_EXAMPLES=OFF
+  -DZUB_FEEDBACK_BUILD_PYTHON=OFF"
 # shellcheck disable=SC2086
 quiet cmake -S . -B "$work/lib" $library_options -DCMAKE_PREFIX_PATH="$framework"
 grep -q "^karst_DIR:PATH=$framework/lib/cmake/karst\$" "$work/lib/CMakeCache.txt" ||

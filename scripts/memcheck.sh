@@ -4,7 +4,7 @@
 # are cores and the shards run side by side, and fails on any invalid access,
 # use of an uninitialised value, or definitely or indirectly lost block. Logs
 # go to BUILD_DIR/memcheck/.
-#   tools/memcheck.sh BUILD_DIR
+#   scripts/memcheck.sh BUILD_DIR
 set -eu
 
 build=${1:?usage: memcheck.sh BUILD_DIR}

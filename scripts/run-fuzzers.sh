@@ -3,12 +3,12 @@
 # from the seed corpus in fuzz/corpus/<target>/. New inputs go to
 # BUILD_DIR/fuzz/corpus/<target>/ (the seeds stay as they are), logs and
 # crashing inputs to BUILD_DIR/fuzz/. Fails if any target finds a crash.
-#   fuzz/run.sh BUILD_DIR [SECONDS]
+#   scripts/run-fuzzers.sh BUILD_DIR [SECONDS]
 set -eu
 
-build=${1:?usage: run.sh BUILD_DIR [SECONDS]}
+build=${1:?usage: run-fuzzers.sh BUILD_DIR [SECONDS]}
 seconds=${2:-60}
-src=$(cd "$(dirname "$0")" && pwd)
+src=$(cd "$(dirname "$0")/../fuzz" && pwd)
 out="$build/fuzz"
 
 status=0

@@ -1,0 +1,125 @@
+"""zub_feedback's response-matrix operations and chicane physics on numpy arrays.
+
+Every number is the library's own, computed as a feedback server computes it:
+matrices are held as float32 (other real dtypes and memory orders are taken
+and narrowed), refusals are exceptions with the library's message, and the
+library's messages go to the logger "zub_feedback" (ERROR, INFO, DEBUG; the
+reporting operation in the record's attribute `operation`).
+"""
+
+import os
+from typing import Optional, Union, overload
+
+import numpy as np
+import numpy.typing as npt
+
+__version__: str
+
+_Path = Union[str, bytes, os.PathLike]
+_Matrix = npt.ArrayLike  # two-dimensional, real numbers
+_Float32 = npt.NDArray[np.float32]
+_Real = Union[float, int, np.floating, np.integer]
+_Reals = npt.ArrayLike
+
+class Error(Exception):
+    """Base of the library's refusals."""
+
+class LoadError(Error):
+    """load() refused the file; str(e) is the library's ERROR message."""
+
+class InversionError(Error):
+    """invert() or pinv() was refused or failed; str(e) is the library's message."""
+
+class Inversion:
+    """Result of invert()."""
+
+    @property
+    def inverse(self) -> _Float32:
+        """correctors x monitors."""
+    @property
+    def singular_values(self) -> _Float32:
+        """All min(monitors, correctors) singular values, largest first."""
+    @property
+    def kept(self) -> int:
+        """Number of singular values that entered the inverse."""
+    @property
+    def tolerance(self) -> np.float32:
+        """The tolerance used; the internal one without tol."""
+
+def load(path: _Path, monitors: int, correctors: int) -> _Float32:
+    """A response-matrix file as a (monitors, correctors) float32 array.
+
+    Raises LoadError with the library's ERROR message when the file cannot be
+    read or its shape is not monitors x correctors.
+    """
+
+def invert(matrix: _Matrix, tol: Optional[float] = None) -> Inversion:
+    """Truncated-SVD inverse; tol None (or -1) for the internal tolerance.
+
+    Raises InversionError with the library's message when it refuses the
+    matrix. Releases the GIL while it computes.
+    """
+
+def pinv(matrix: _Matrix, tol: float = 0.0) -> _Float32:
+    """Moore-Penrose pseudo-inverse (Armadillo); input elements with
+    0 < |a| < tol are zeroed first. Releases the GIL while it computes."""
+
+def multiply(a: _Matrix, b: _Matrix) -> _Float32:
+    """a x b in double precision, stored as float32; ValueError on shapes that do not fit."""
+
+def entrywise_product(a: _Matrix, b: _Matrix) -> _Float32:
+    """Element-wise product in single precision; ValueError on different shapes."""
+
+def transpose(a: _Matrix) -> _Float32:
+    """The transposed matrix."""
+
+# The chicane functions: plain numbers give a float, arrays (broadcast
+# against each other) an array of float64.
+@overload
+def chop(val: _Real) -> float: ...
+@overload
+def chop(val: _Reals) -> npt.NDArray[np.float64]: ...
+@overload
+def E2gamma(E: _Real) -> float: ...
+@overload
+def E2gamma(E: _Reals) -> npt.NDArray[np.float64]: ...
+@overload
+def gamma2beta(gamma: _Real) -> float: ...
+@overload
+def gamma2beta(gamma: _Reals) -> npt.NDArray[np.float64]: ...
+@overload
+def E2p(E: _Real) -> float: ...
+@overload
+def E2p(E: _Reals) -> npt.NDArray[np.float64]: ...
+@overload
+def B2I(B: _Real, a1: _Real) -> float: ...
+@overload
+def B2I(B: _Reals, a1: _Reals) -> npt.NDArray[np.float64]: ...
+@overload
+def B2alpha(B: _Real, E: _Real, leff: _Real) -> float: ...
+@overload
+def B2alpha(B: _Reals, E: _Reals, leff: _Reals) -> npt.NDArray[np.float64]: ...
+@overload
+def alpha2B(alpha: _Real, E: _Real, leff: _Real) -> float: ...
+@overload
+def alpha2B(alpha: _Reals, E: _Reals, leff: _Reals) -> npt.NDArray[np.float64]: ...
+@overload
+def alpha2R56(alpha: _Real, leff: _Real, d12: _Real) -> float: ...
+@overload
+def alpha2R56(alpha: _Reals, leff: _Reals, d12: _Reals) -> npt.NDArray[np.float64]: ...
+@overload
+def alpha2x_bc(alpha: _Real, leff: _Real, d12: _Real) -> float: ...
+@overload
+def alpha2x_bc(alpha: _Reals, leff: _Reals, d12: _Reals) -> npt.NDArray[np.float64]: ...
+@overload
+def alpha2r(alpha: _Real, leff: _Real) -> float: ...
+@overload
+def alpha2r(alpha: _Reals, leff: _Reals) -> npt.NDArray[np.float64]: ...
+@overload
+def alpha2l_bc(alpha: _Real, r: _Real, d12: _Real, d23: _Real) -> float: ...
+@overload
+def alpha2l_bc(alpha: _Reals, r: _Reals, d12: _Reals, d23: _Reals) -> npt.NDArray[np.float64]: ...
+@overload
+def delta_t(l_bc: _Real, z12: _Real, z23: _Real, leff: _Real) -> float: ...
+@overload
+def delta_t(l_bc: _Reals, z12: _Reals, z23: _Reals, leff: _Reals) -> npt.NDArray[np.float64]: ...
