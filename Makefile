@@ -110,12 +110,13 @@ bench-python: configure
 	@"$$(sed -n 's/^Python3_EXECUTABLE:FILEPATH=//p' $(BUILD_DIR)/CMakeCache.txt)" \
 	  bench/python_invert.py $(BUILD_DIR)
 
-# The feedback demo on the shipped beamline matrix, with its picture;
-# DEMO_ARGS takes the demo's options (DEMO_ARGS=--help lists them).
-DEMO_ARGS ?= --svg $(BUILD_DIR)/feedback_demo.svg
+# The feedback demo on the shipped beamline matrix, with its picture in
+# the build directory; DEMO_ARGS takes the demo's options (DEMO_ARGS=--help
+# lists them, a --svg of its own puts the picture elsewhere).
+DEMO_ARGS ?=
 demo: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target feedback_demo
-	@$(BUILD_DIR)/examples/feedback_demo $(DEMO_ARGS)
+	@$(BUILD_DIR)/examples/feedback_demo --svg $(BUILD_DIR)/feedback_demo.svg $(DEMO_ARGS)
 
 # Every C++ source in the tree formatted with .clang-format (Google style);
 # format-check, run by CI, changes nothing and fails on any difference.

@@ -44,7 +44,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iomanip>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -58,6 +57,7 @@
 #include "gsl_owners.h"
 #include "karst.h"
 #include "matrix_file.h"
+#include "support/matrix_text.h"
 #include "zub_feedback.h"
 
 namespace {
@@ -170,13 +170,8 @@ class MatrixFile {
                std::to_string(m) + "x" + std::to_string(n) + ".txt")) {
     const std::vector<double> v = test_values(m, n);
     std::ofstream out(path_);
-    out << std::setprecision(9);  // enough for every float
-    for (int i = 0; i < m; ++i) {
-      for (int j = 0; j < n; ++j) {
-        out << (j == 0 ? "" : " ") << v[static_cast<size_t>(i * n + j)];
-      }
-      out << '\n';
-    }
+    out << zub_cli::matrix_text(
+        m, n, [&](int i, int j) { return v[static_cast<size_t>(i * n + j)]; });
   }
   ~MatrixFile() {
     std::error_code ignored;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "log_capture.h"
+#include "support/matrix_text.h"
 #include "zub_feedback.h"
 
 // A broken invariant ends the run with a message; libFuzzer saves the input.
@@ -101,19 +102,7 @@ class GuardedMatrix {
   }
 
   // The matrix's elements, for a failure message.
-  std::string dump() const {
-    std::string out;
-    char cell[32];
-    for (int i = 0; i < m_.rows; ++i) {
-      for (int j = 0; j < m_.cols; ++j) {
-        std::snprintf(cell, sizeof cell, "%.9g ",
-                      static_cast<double>(at(i, j)));
-        out += cell;
-      }
-      out += '\n';
-    }
-    return out;
-  }
+  std::string dump() const { return zub_cli::matrix_text(m_); }
 
   bool all_finite() const {
     for (int i = 0; i < m_.rows; ++i) {

@@ -19,13 +19,14 @@
 #include "data_provider.h"
 #include "fuzz_check.h"
 #include "matrix_file.h"
+#include "report.h"
 
 namespace {
 
 using zub_fuzz::GuardedMatrix;
 
-constexpr unsigned kError = 0x80000000u;
-constexpr unsigned kInfo = 0x80u;
+using zub_internal::kLevelError;
+using zub_internal::kLevelInfo;
 
 // The file every input is written to, in a directory of this process's own.
 class ScratchFile {
@@ -161,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   ZUB_FUZZ_CHECK(log.size() == 2, "%zu messages", log.size());
   ZUB_FUZZ_CHECK(
       log[0].message == message("INFO: Loading file %s ...", path.c_str()) &&
-          log[0].level == kInfo,
+          log[0].level == kLevelInfo,
       "first message: %s", log[0].message.c_str());
 
   if (!loaded) {
@@ -175,7 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
                           "actuators (%d)!",
                           N, cols)
                     : line_error;
-    ZUB_FUZZ_CHECK(log[1].message == expected && log[1].level == kError,
+    ZUB_FUZZ_CHECK(log[1].message == expected && log[1].level == kLevelError,
                    "got \"%s\", expected \"%s\"", log[1].message.c_str(),
                    expected.c_str());
     ZUB_FUZZ_CHECK(g.snapshot() == before, "a failed load changed the matrix");
@@ -185,7 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   const std::string expected =
       message("INFO: Read %lld bytes from: %s into %lld x %lld GSL array",
               ref.len, path.c_str(), M, N);
-  ZUB_FUZZ_CHECK(log[1].message == expected && log[1].level == kInfo,
+  ZUB_FUZZ_CHECK(log[1].message == expected && log[1].level == kLevelInfo,
                  "got \"%s\", expected \"%s\"", log[1].message.c_str(),
                  expected.c_str());
   // Every element of the matrix, and nothing beyond it, holds its value.

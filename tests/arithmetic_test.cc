@@ -11,6 +11,7 @@
 
 #include "log_capture.h"
 #include "matrix_bits.h"
+#include "report.h"
 #include "temp_file.h"
 #include "zub_feedback.h"
 
@@ -20,7 +21,7 @@ using zub_test::element_bits;
 using zub_test::fill_sentinels;
 using zub_test::LogCapture;
 
-constexpr unsigned kError = 0x80000000u;
+using zub_internal::kLevelError;
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 void set_rows(MDFA_ResponseMatrix& m,
@@ -42,7 +43,7 @@ void expect_one_error(const LogCapture& log, const std::string& where,
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].where, where);
   EXPECT_EQ(log[0].message, message);
-  EXPECT_EQ(log[0].level, kError);
+  EXPECT_EQ(log[0].level, kLevelError);
 }
 
 // ---------------------------------------------------------------- multiply

@@ -107,6 +107,21 @@ size_t count(const std::string& text, const std::string& what) {
   return n;
 }
 
+// No coordinate or label of a picture is a NaN or an infinity.
+void expect_finite_numbers(const std::string& svg_text) {
+  std::string token;
+  for (const char c : svg_text + " ") {
+    if (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.') {
+      token += c;
+      continue;
+    }
+    EXPECT_TRUE(token != "nan" && token != "-nan" && token != "inf" &&
+                token != "-inf")
+        << token;
+    token.clear();
+  }
+}
+
 // The picture's parts, at 24 monitors and at 300, where tick labels are
 // thinned out rather than dropped.
 TEST(FeedbackDemo, SvgHoldsTheSpectrumTheRmsAndBothOrbits) {
@@ -124,24 +139,20 @@ TEST(FeedbackDemo, SvgHoldsTheSpectrumTheRmsAndBothOrbits) {
   EXPECT_EQ(count(text, "class=\"rms\""), 1u);
   EXPECT_EQ(count(text, "class=\"orbit-before\""), 1u);
   EXPECT_EQ(count(text, "class=\"orbit-after\""), 1u);
+  EXPECT_EQ(count(text, "class=\"noise\""), 1u);
   for (const char* title :
        {"singular value (mm/mrad)", "rms orbit (mm)", ">iteration<",
         ">monitor<", "orbit (mm)", "kept (11)", "cut (1)", "cut-off 5.3e-11",
-        "on its own scale"}) {
+        "on its own scale", "monitor noise 0.005 mm"}) {
     EXPECT_NE(text.find(title), std::string::npos) << title;
   }
-  // No coordinate or label is a NaN or an infinity.
-  std::string token;
-  for (const char c : text + " ") {
-    if (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.') {
-      token += c;
-      continue;
-    }
-    EXPECT_TRUE(token != "nan" && token != "-nan" && token != "inf" &&
-                token != "-inf")
-        << token;
-    token.clear();
-  }
+  expect_finite_numbers(text);
+
+  // Without noise there is no level to mark on the log scale.
+  ASSERT_EQ(demo({"--svg", svg, "--quiet", "--noise", "0"}).status, 0);
+  text = zub_test::read_whole_file(svg);
+  EXPECT_EQ(count(text, "class=\"noise\""), 0u);
+  expect_finite_numbers(text);
 
   // 300 monitors: a few labels along each axis, the last monitors among
   // them.
@@ -230,7 +241,13 @@ TEST(FeedbackDemoUsage, BadOptionsExitWithStatusTwo) {
       {{"--quiet=yes"}, "--quiet takes no value"},
       {{"--file="}, "--file needs a file name"},
       {{"--monitors", "100000", "--actuators", "100000"}, "more than"},
-      {{"--exclude-monitor", "24"}, "there is no monitor 24 of 24"},
+      // A monitor's index is checked against the matrix's monitors.
+      {{"--exclude-monitor", "24"},
+       "--exclude-monitor wants a whole number from 0 to 23, not '24'"},
+      {{"--exclude-monitor", "-1", "--monitors", "6"},
+       "--exclude-monitor wants a whole number from 0 to 5, not '-1'"},
+      {{"--fail-monitor", "-1@2"},
+       "--fail-monitor's monitor wants a whole number from 0 to 23"},
       {{"--fail-monitor", "5"}, "--fail-monitor wants I@K"},
       {{"--fail-monitor", "5@11"}, "iteration 11 is beyond the last (10)"},
   };
@@ -286,9 +303,8 @@ TEST(FeedbackDemoFailures, GrowingOrbitIsAFailure) {
   EXPECT_NE(r.err.find(kLost), std::string::npos) << r.err;
   EXPECT_NE(r.out.find("picture written to"), std::string::npos);
   // With the tolerance that the warning names, the same feedback converges.
-  const size_t at = r.err.find("(--tol ");
-  ASSERT_NE(at, std::string::npos);
-  const std::string tol = r.err.substr(at + 7, r.err.find(')', at) - at - 7);
+  const std::string tol = zub_test::named_tolerance(r.err);
+  ASSERT_NE(tol, "") << r.err;
   const program_result cut =
       demo({"--file", f, "--monitors", "6", "--actuators", "4", "--tol", tol,
             "--quiet"});
@@ -305,6 +321,22 @@ TEST(FeedbackDemoFailures, GrowingOrbitIsAFailure) {
   EXPECT_NE(lost.err.find(kLost), std::string::npos) << lost.err;
   EXPECT_NE(lost.err.find("warning: cannot write "), std::string::npos)
       << lost.err;
+}
+
+// An inverse without a singular value corrects nothing: a failure, whatever
+// the orbit did by chance.
+TEST(FeedbackDemoFailures, FeedbackThatCorrectsNothingFails) {
+  const program_result r = demo({"--tol", "1", "--quiet"});
+  ASSERT_TRUE(r.exited);
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.out.find("in 10 iterations: the feedback corrected nothing"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.err.find("feedback_demo: warning: the inverse keeps no singular "
+                       "value: in 10 iterations the feedback corrected "
+                       "nothing"),
+            std::string::npos)
+      << r.err;
 }
 
 // A nearly singular matrix (last column the sum of the first two, off by
@@ -407,22 +439,23 @@ TEST(FeedbackDemoFailures, BrokenMonitorIsLeftOutAndTheOrbitStillComesDown) {
 
 TEST(FeedbackDemoFiles, UnwritablePictureIsRefused) {
   const TempDir dir;
-  expect_refused(
-      demo({"--svg", (dir.path() / "no" / "such" / "dir.svg").string()}), 1,
-      "cannot write");
+  const std::string svg = (dir.path() / "no" / "such" / "dir.svg").string();
+  expect_refused(demo({"--svg", svg}), 1,
+                 "cannot write " + svg + ".part: No such file or directory");
 }
 
 // Whatever the other options, the picture is written: by default into the
-// build directory.
+// current directory.
 TEST(FeedbackDemoFiles, PictureIsWrittenWithoutSvgOption) {
-  std::remove(ZUB_DEMO_SVG_FILE);
-  const program_result r =
-      zub_test::run_program(ZUB_PROGRAM, {"--gain", "0.3", "--quiet"});
+  const TempDir dir;
+  const program_result r = zub_test::run_program(
+      ZUB_PROGRAM, {"--gain", "0.3", "--quiet"}, dir.path().string());
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("picture written to " ZUB_DEMO_SVG_FILE),
+  EXPECT_NE(r.out.find("picture written to feedback_demo.svg\n"),
             std::string::npos)
       << r.out;
-  const std::string text = zub_test::read_whole_file(ZUB_DEMO_SVG_FILE);
+  const std::string text =
+      zub_test::read_whole_file((dir.path() / "feedback_demo.svg").string());
   EXPECT_NE(text.find("gain 0.3"), std::string::npos);
   EXPECT_EQ(text.substr(text.size() - 7), "</svg>\n");
 }

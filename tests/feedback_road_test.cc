@@ -4,7 +4,6 @@
 // the library's own blocks.
 #include <armadillo>
 #include <cfloat>
-#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -12,27 +11,24 @@
 #include "gtest/gtest.h"
 #include "log_capture.h"
 #include "matrix_data.h"
+#include "report.h"
 #include "stdout_capture.h"
+#include "support/matrix_text.h"
 #include "temp_file.h"
 #include "zub_feedback.h"
 
 namespace {
 
-constexpr unsigned kError = 0x80000000u;
+using zub_internal::kLevelError;
 
 // The file a server reads: a comment, then one line per monitor.
 std::string file_text(const arma::fmat& r) {
-  std::string text = "# response of the orbit to each corrector, mm/mrad\n";
-  char number[32];
-  for (arma::uword i = 0; i < r.n_rows; ++i) {
-    for (arma::uword j = 0; j < r.n_cols; ++j) {
-      std::snprintf(number, sizeof number, "%s%.9g", j == 0 ? "" : " ",
-                    static_cast<double>(r(i, j)));
-      text += number;
-    }
-    text += "\n";
-  }
-  return text;
+  return "# response of the orbit to each corrector, mm/mrad\n" +
+         zub_cli::matrix_text(static_cast<int>(r.n_rows),
+                              static_cast<int>(r.n_cols), [&](int i, int j) {
+                                return r(static_cast<arma::uword>(i),
+                                         static_cast<arma::uword>(j));
+                              });
 }
 
 TEST(FeedbackRoad, CorrectionUndoesTheKicksThatMadeTheDeviations) {
@@ -79,7 +75,7 @@ TEST(FeedbackRoad, CorrectionUndoesTheKicksThatMadeTheDeviations) {
         << "actuator " << j;
   }
   EXPECT_EQ(out.text(), "INFO: Matrix dim change back to: 5 x 12\n");
-  EXPECT_TRUE(log.messages_at(kError).empty());
+  EXPECT_TRUE(log.messages_at(kLevelError).empty());
   // Each station of the road reported under its own name, in order.
   std::vector<std::string> stations;
   for (const auto& e : log.entries()) {
@@ -102,7 +98,7 @@ TEST(FeedbackRoad, AfterAFileOfTheWrongShapeTheCorrectionIsZero) {
   MDFA_ResponseMatrix rm("RM", 7, 4, nullptr);
   rm.init(0.0f);
   EXPECT_FALSE(rm.load_file(path.c_str()));
-  ASSERT_FALSE(log.messages_at(kError).empty());
+  ASSERT_FALSE(log.messages_at(kLevelError).empty());
 
   // Inverting what is left (all zeros) yields a zero correction, not a
   // failure: nothing is kept and the inverse is all 0.
@@ -215,7 +211,7 @@ TEST(FeedbackRoad, LeftOutMonitorsAndCorrectorsGetZerosInTheReducedInverse) {
     EXPECT_LT(arma::abs(got_reduced - expected).max(),
               64 * FLT_EPSILON * scale);
   }
-  EXPECT_TRUE(log.messages_at(kError).empty());
+  EXPECT_TRUE(log.messages_at(kLevelError).empty());
 }
 
 TEST(FeedbackRoad, WeightedRecipeGivesTheWeightedLeastSquaresCorrection) {
@@ -263,7 +259,7 @@ TEST(FeedbackRoad, WeightedRecipeGivesTheWeightedLeastSquaresCorrection) {
               256 * FLT_EPSILON * arma::abs(expected).max())
         << got << expected;
   }
-  EXPECT_TRUE(log.messages_at(kError).empty());
+  EXPECT_TRUE(log.messages_at(kLevelError).empty());
 }
 
 }  // namespace

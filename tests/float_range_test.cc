@@ -15,6 +15,7 @@
 #include "log_capture.h"
 #include "matrix_bits.h"
 #include "matrix_data.h"
+#include "report.h"
 #include "zub_feedback.h"
 
 namespace {
@@ -24,7 +25,8 @@ using zub_test::fill_sentinels;
 using zub_test::set_rows;
 using zub_test::spectrum_of;
 
-constexpr unsigned kError = 0x80000000u;
+using zub_internal::kLevelError;
+using zub_internal::kLevelInfo;
 constexpr float kDenormMin = std::numeric_limits<float>::denorm_min();
 
 bool all_finite(const MDFA_ResponseMatrix& m) {
@@ -37,7 +39,7 @@ bool all_finite(const MDFA_ResponseMatrix& m) {
 }
 
 std::vector<std::string> errors(const zub_test::LogCapture& log) {
-  return log.messages_at(kError);
+  return log.messages_at(kLevelError);
 }
 
 // ---------------------------------------------------------------- invert
@@ -81,7 +83,7 @@ TEST(InvertFloatRange, ReciprocalBeyondFloatRangeIsLeftOut) {
   EXPECT_EQ(nosv, 1);
   EXPECT_EQ(spectrum_of(spectrum), (std::vector<float>{2.0f, 1e-39f}));
   // It is counted with the infinite ones.
-  const auto info = log.messages_at(0x80u);
+  const auto info = log.messages_at(kLevelInfo);
   EXPECT_NE(std::find(info.begin(), info.end(),
                       "INFO: Removed 1 infinite values from S"),
             info.end());
@@ -123,7 +125,7 @@ TEST(InvertFloatRange, SingularValueBeyondFloatRangeIsRefused) {
   ASSERT_EQ(errors(log).size(), 1u);
   EXPECT_EQ(errors(log)[0],
             "ERROR: singular value 4.812319e+38 beyond float range !\n");
-  EXPECT_EQ(log.last().level, kError);
+  EXPECT_EQ(log.last().level, kLevelError);
   EXPECT_EQ(element_bits(inverse), inverse_before);
   EXPECT_EQ(spectrum_of(spectrum), (std::vector<float>{7.0f, 0.0f}));
   EXPECT_EQ(tol, -1.0f);
@@ -146,7 +148,7 @@ TEST(PinvFloatRange, PseudoInverseBeyondFloatRangeIsRefused) {
     ASSERT_EQ(errors(log).size(), 1u);
     EXPECT_EQ(errors(log)[0].rfind("ERROR: pseudo-inverse element ", 0), 0u)
         << errors(log)[0];
-    EXPECT_EQ(log.last().level, kError);
+    EXPECT_EQ(log.last().level, kLevelError);
     EXPECT_EQ(element_bits(inverse), before);
   }
 }

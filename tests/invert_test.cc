@@ -20,6 +20,7 @@
 #include "gtest/gtest.h"
 #include "log_capture.h"
 #include "matrix_data.h"
+#include "report.h"
 #include "stdout_capture.h"
 #include "zub_feedback.h"
 
@@ -33,9 +34,9 @@ using zub_test::spectrum_of;
 using zub_test::to_arma;
 using zub_test::well_conditioned;
 
-constexpr unsigned kError = 0x80000000u;
-constexpr unsigned kInfo = 0x80u;
-constexpr unsigned kTiming = 0x8u;
+using zub_internal::kLevelError;
+using zub_internal::kLevelInfo;
+using zub_internal::kLevelTiming;
 const char* const kName = "MDFA_ResponseMatrix::invert";
 
 // Sets KARST_debug for the lifetime of the object.
@@ -63,10 +64,10 @@ void expect_levels_and_timing_last(const zub_test::LogCapture& log) {
   for (const auto& e : log.entries()) {
     EXPECT_EQ(e.where, kName);
     if (e.message.rfind("INFO: ", 0) == 0) {
-      EXPECT_EQ(e.level, kInfo);
+      EXPECT_EQ(e.level, kLevelInfo);
     }
   }
-  EXPECT_EQ(log.last().level, kTiming);
+  EXPECT_EQ(log.last().level, kLevelTiming);
   EXPECT_TRUE(is_timing_message(log.last().message)) << log.last().message;
 }
 
@@ -635,7 +636,7 @@ void expect_one_error(MDFA_ResponseMatrix& a, Untouched& u,
   EXPECT_EQ(out.text(), "");
   ASSERT_EQ(log.size(), 1u) << text;
   EXPECT_EQ(log[0].where, kName);
-  EXPECT_EQ(log[0].level, kError);
+  EXPECT_EQ(log[0].level, kLevelError);
   EXPECT_EQ(log[0].message, text);
   u.expect_unchanged();
 }
@@ -707,7 +708,7 @@ TEST_F(Invert, RefusesMissingToleranceOrCount) {
   a.invert(inv, sv, &tol, nullptr);
   ASSERT_EQ(log.size(), 2u);
   for (const auto& e : log.entries()) {
-    EXPECT_EQ(e.level, kError);
+    EXPECT_EQ(e.level, kLevelError);
     EXPECT_EQ(e.message,
               "ERROR: no tolerance or no count of singular values given !\n");
   }

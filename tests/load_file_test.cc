@@ -18,6 +18,7 @@
 
 #include "log_capture.h"
 #include "matrix_bits.h"
+#include "report.h"
 #include "temp_file.h"
 #include "zub_feedback.h"
 
@@ -28,8 +29,8 @@ using zub_test::fill_sentinels;
 using zub_test::LogCapture;
 using zub_test::LogEntry;
 
-constexpr unsigned kError = 0x80000000u;
-constexpr unsigned kInfo = 0x80u;
+using zub_internal::kLevelError;
+using zub_internal::kLevelInfo;
 const char kWhere[] = "MDFA_ResponseMatrix::load_file";
 
 float at(const MDFA_ResponseMatrix& m, int i, int j) {
@@ -37,17 +38,17 @@ float at(const MDFA_ResponseMatrix& m, int i, int j) {
 }
 
 LogEntry loading(const std::string& path) {
-  return {kWhere, "INFO: Loading file " + path + " ...", kInfo};
+  return {kWhere, "INFO: Loading file " + path + " ...", kLevelInfo};
 }
 LogEntry not_found(const std::string& path) {
-  return {kWhere, "ERROR: file " + path + " not found!", kError};
+  return {kWhere, "ERROR: file " + path + " not found!", kLevelError};
 }
 LogEntry read_into(size_t bytes, const std::string& path, int r, int c) {
   return {kWhere,
           "INFO: Read " + std::to_string(bytes) + " bytes from: " + path +
               " into " + std::to_string(r) + " x " + std::to_string(c) +
               " GSL array",
-          kInfo};
+          kLevelInfo};
 }
 
 void expect_log(const LogCapture& log, const std::vector<LogEntry>& want) {
@@ -78,7 +79,7 @@ class LoadFile : public ::testing::Test {
   void expect_refused(const std::string& content, int rows, int cols,
                       const std::string& error) {
     expect_refused_path(dir.write("refused.txt", content), rows, cols,
-                        {kWhere, error, kError});
+                        {kWhere, error, kLevelError});
   }
 
   zub_test::TempDir dir;
@@ -318,7 +319,7 @@ TEST_F(LoadFile, UnreadableFile) {
         const bool loaded = m.load_file(path.c_str());
         const bool reported = log.size() == 2 &&
                               log[1].message == not_found(path).message &&
-                              log[1].level == kError;
+                              log[1].level == kLevelError;
         _exit(!loaded && reported && at(m, 0, 0) == 5.0f ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
@@ -469,7 +470,7 @@ TEST_F(LoadFile, WriterPausedHalfWayIsNotTakenForAVersion) {
   } else {
     expect_log(log, {loading(path),
                      {kWhere, "ERROR: file " + path + " changed while loading!",
-                      kError}});
+                      kLevelError}});
     for (int k = 0; k < 4; ++k) EXPECT_EQ(at(m, k / 2, k % 2), -7.0f) << k;
   }
 }

@@ -13,6 +13,7 @@
 #include "gtest/gtest.h"
 #include "log_capture.h"
 #include "matrix_data.h"
+#include "report.h"
 #include "zub_feedback.h"
 
 namespace {
@@ -23,9 +24,9 @@ using zub_test::set_from;
 using zub_test::set_rows;
 using zub_test::to_arma;
 
-constexpr unsigned kError = 0x80000000u;
-constexpr unsigned kInfo = 0x80u;
-constexpr unsigned kTiming = 0x8u;
+using zub_internal::kLevelError;
+using zub_internal::kLevelInfo;
+using zub_internal::kLevelTiming;
 const char* const kName = "MDFA_ResponseMatrix::pinv";
 
 void expect_all(const MDFA_ResponseMatrix& m, float v) {
@@ -38,7 +39,7 @@ void expect_all(const MDFA_ResponseMatrix& m, float v) {
 
 void expect_timing(const zub_test::LogEntry& e) {
   EXPECT_EQ(e.where, kName);
-  EXPECT_EQ(e.level, kTiming);
+  EXPECT_EQ(e.level, kLevelTiming);
   EXPECT_TRUE(is_timing_message(e.message)) << e.message;
 }
 
@@ -72,7 +73,7 @@ TEST_F(Pinv, RemovesSmallInputElementsAndSaysHowMany) {
   // The zero element is not counted.
   ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[0].where, kName);
-  EXPECT_EQ(log[0].level, kInfo);
+  EXPECT_EQ(log[0].level, kLevelInfo);
   EXPECT_EQ(log[0].message, "removed 1 values (< 1e-05) in input\n");
   expect_timing(log[1]);
   // The input itself is unchanged.
@@ -118,7 +119,7 @@ TEST_F(Pinv, RemovesInverseElementsBelowMachineEpsilon) {
   EXPECT_FLOAT_EQ(inv.value(0, 0, -1, -1, -1, -1), 1e-10f);
   EXPECT_EQ(inv.value(1, 1, -1, -1, -1, -1), 0.0f);
   ASSERT_EQ(log.size(), 2u);
-  EXPECT_EQ(log[0].level, kInfo);
+  EXPECT_EQ(log[0].level, kLevelInfo);
   EXPECT_EQ(log[0].message, "removed 1 values (< 2e-16) in inverse\n");
   expect_timing(log[1]);
 }
@@ -148,7 +149,7 @@ TEST_F(Pinv, RefusesAnInverseOfTheWrongShape) {
     a.pinv(inv, &tol);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].where, kName);
-    EXPECT_EQ(log[0].level, kError);
+    EXPECT_EQ(log[0].level, kLevelError);
     char expected[100];
     std::snprintf(expected, sizeof expected,
                   "ERROR: inverse is %d x %d, it must be 2 x 3 !\n", shape[0],
@@ -166,7 +167,7 @@ TEST_F(Pinv, RefusesAMissingTolerance) {
   zub_test::LogCapture log;
   a.pinv(inv, nullptr);
   ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0].level, kError);
+  EXPECT_EQ(log[0].level, kLevelError);
   EXPECT_EQ(log[0].message, "ERROR: no tolerance given !\n");
   expect_all(inv, 7.0f);
 }

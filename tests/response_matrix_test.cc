@@ -6,11 +6,12 @@
 #include <limits>
 
 #include "log_capture.h"
+#include "report.h"
 #include "zub_feedback.h"
 
 namespace {
 
-constexpr unsigned kError = 0x80000000u;
+using zub_internal::kLevelError;
 
 // Element (i, j) = 10 i + j + 0.25, so that every position is distinct.
 void fill_pattern(MDFA_ResponseMatrix& m, float offset = 0.0f) {
@@ -214,7 +215,7 @@ TEST(ResponseMatrix, SmallerArmadilloMatrixIsReportedAndWritesNothing) {
     EXPECT_EQ(a.arma_mat2MDFA(small), &a);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].where, "MDFA_ResponseMatrix::arma_mat2MDFA");
-    EXPECT_EQ(log[0].level, kError);
+    EXPECT_EQ(log[0].level, kLevelError);
     EXPECT_EQ(log[0].message.rfind("ERROR: ", 0), 0u) << log[0].message;
   }
   MDFA_ResponseMatrix sevens("S", 3, 4, nullptr);

@@ -14,6 +14,7 @@
 #include "log_capture.h"
 #include "matrix_data.h"
 #include "run_program.h"
+#include "support/matrix_text.h"
 #include "temp_file.h"
 #include "zub_feedback.h"
 
@@ -33,16 +34,8 @@ program_result rmtool(const std::vector<std::string>& args) {
 std::string random_matrix_text(int rows, int cols, unsigned seed) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<float> value(-2.0f, 2.0f);
-  std::string text = "# random test matrix\n";
-  char buf[32];
-  for (int i = 0; i < rows; ++i) {
-    for (int j = 0; j < cols; ++j) {
-      std::snprintf(buf, sizeof buf, "%s%.9g", j ? " " : "", value(rng));
-      text += buf;
-    }
-    text += '\n';
-  }
-  return text;
+  return "# random test matrix\n" +
+         zub_cli::matrix_text(rows, cols, [&](int, int) { return value(rng); });
 }
 
 // ---------------------------------------- usage errors
@@ -75,14 +68,21 @@ TEST(RmtoolUsage, BadCommandLinesExitWithStatusTwo) {
   expect_refused(rmtool({"apply", m}), 2, "apply wants INVERSE and DEVIATIONS");
   expect_refused(rmtool({"svd", m, "--verbose=yes"}), 2,
                  "--verbose takes no value");
-  expect_refused(rmtool({"invert", m, "--pinv", "--tol", "-1", "-o", "x"}), 2,
-                 "with --pinv, --tol is the input filter");
+  // Each option for what it does: --pinv's input filter is --zero-below.
+  expect_refused(rmtool({"invert", m, "--pinv", "--tol", "0.1", "-o", "x"}), 2,
+                 "--tol is the truncated SVD's tolerance; with --pinv, the "
+                 "input filter is --zero-below");
+  expect_refused(rmtool({"invert", m, "--zero-below", "0.1", "-o", "x"}), 2,
+                 "--zero-below is the input filter of --pinv");
   for (const char* bad : {"", "a", "1,,2", "3-1", "-1", "1.5"}) {
     expect_refused(rmtool({"svd", m, "--exclude-monitors", bad}), 2,
                    "--exclude-monitors wants indices from 0");
   }
   expect_refused(rmtool({"svd", m, "--exclude-correctors", "0,2"}), 2,
                  "there is no corrector 2");
+  expect_refused(
+      rmtool({"svd", m, "--exclude-monitors", "30", "--exclude-monitors", "1"}),
+      2, "there is no monitor 30");
 }
 
 TEST(RmtoolUsage, ToleranceMustBeMinusOneOrNotNegative) {
@@ -91,6 +91,13 @@ TEST(RmtoolUsage, ToleranceMustBeMinusOneOrNotNegative) {
   for (const char* bad : {"abc", "-2", "-0.5", "nan", "inf", "1e999", ""}) {
     expect_refused(rmtool({"svd", m, "--tol", bad}), 2, "--tol wants");
   }
+  // The range is the float's, and what a float holds as 0 is not taken for
+  // a tolerance that is not.
+  expect_refused(rmtool({"svd", m, "--tol", "1e40"}), 2,
+                 "--tol wants -1 (the internal tolerance) or a number from 0 "
+                 "to 3.4e38, not '1e40'");
+  expect_refused(rmtool({"svd", m, "--tol", "1e-300"}), 2,
+                 "--tol 1e-300 would be 0 as a float");
   const program_result r = rmtool({"svd", m, "--tol=0"});
   ASSERT_TRUE(r.exited);
   EXPECT_EQ(r.status, 0) << r.err;
@@ -149,6 +156,8 @@ TEST(RmtoolFiles, InfoShowsWhatTheLoaderIgnores) {
   const program_result r = rmtool({"info", f});
   expect_refused(r, 1, "does not load");
   EXPECT_NE(r.out.find("shape     4 x 3"), std::string::npos) << r.out;
+  // The matrix would not hold its values: none are counted.
+  EXPECT_EQ(r.out.find("\nvalues "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("line 1 (row 0): the values end at ',2,3' in '1,2,3' "
                        "after 1 value; 1 value where the last data line has 3"),
             std::string::npos)
@@ -184,8 +193,8 @@ TEST(RmtoolFiles, EveryLineThatWouldNotLoadAsItReadsIsNamed) {
       {"1 2 3 4\n5 6 7\n",
        "line 1 (row 0): 4 values where the last data line has 3"},
       {"1 2 3\n4 5 6\n7 8 x9\n",
-       "line 3 (row 2): the values end at 'x9' after 2 values; as the last "
-       "data line it sets the number of columns to 2"},
+       "(line 3 (row 2) is the last data line: the values end at 'x9' after 2 "
+       "values, which sets the number of columns)"},
       {"\xEF\xBB\xBF# a comment\n1 2\n3 4\n",
        "line 1 (row 0): it starts with a byte-order mark"},
   };
@@ -215,12 +224,25 @@ TEST(RmtoolFiles, EveryLineThatWouldNotLoadAsItReadsIsNamed) {
   EXPECT_NE(listed.out.find("  ... and 6 more: lines 21-25, 28\n"),
             std::string::npos)
       << listed.out;
-  // CR-LF line ends, tabs and trailing comments are no fault.
-  const std::string good = dir.write("good.txt", "1\t2 # x\r\n3 4\r\n");
-  const program_result r = rmtool({"info", good});
-  ASSERT_TRUE(r.exited);
-  EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out.find("offending"), std::string::npos) << r.out;
+  // CR-LF line ends, tabs, trailing comments and names after a row's
+  // values are no fault, on the last line too: the loader ignores them.
+  for (const char* text : {"1\t2 # x\r\n3 4\r\n", "1 2 BPM1\n3 4 BPM2\n"}) {
+    const program_result r = rmtool({"info", dir.write("good.txt", text)});
+    ASSERT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.find("offending"), std::string::npos) << r.out;
+  }
+  // Decimal commas load as one value a line: info says where the columns
+  // were counted.
+  const program_result commas =
+      rmtool({"info", dir.write("commas.txt", "1,5 2,0\n3,1 4,2\n")});
+  EXPECT_EQ(commas.status, 0) << commas.err;
+  EXPECT_NE(commas.out.find("shape     2 x 1"), std::string::npos);
+  EXPECT_NE(commas.out.find("(line 2 (row 1) is the last data line: the "
+                            "values end at ',1' in '3,1' after 1 value, "
+                            "which sets the number of columns)"),
+            std::string::npos)
+      << commas.out;
 }
 
 TEST(RmtoolFiles, ApplyRefusesDeviationsThatAreNotNumbers) {
@@ -309,6 +331,17 @@ TEST_F(RmtoolRoundTrip, GivenToleranceAndPseudoInverseRoundTripToo) {
   ASSERT_EQ(r.status, 0) << r.err;
   float zero = 0.0f;
   R_.pinv(expected, &zero);
+  load_output(out, loaded);
+  EXPECT_TRUE(loaded == expected);
+
+  // The input filter zeroes the elements below it first.
+  r = rmtool({"invert", path_, "--pinv", "--zero-below=0.5", "-o", out});
+  ASSERT_EQ(r.status, 0) << r.err;
+  MDFA_ResponseMatrix unfiltered("UNFILTERED", 4, 7, &loc_);
+  unfiltered = expected;
+  float half = 0.5f;
+  R_.pinv(expected, &half);
+  ASSERT_FALSE(expected == unfiltered);
   load_output(out, loaded);
   EXPECT_TRUE(loaded == expected);
 }
@@ -431,14 +464,34 @@ TEST(RmtoolSvd, KeptValueAtFloatRoundingIsNamedWithTheToleranceThatCutsIt) {
       rmtool({"invert", f, "-o", (dir.path() / "inv.txt").string()});
   EXPECT_EQ(inv.status, 0);
   EXPECT_EQ(inv.err, r.err);
-  const size_t tol_at = r.err.find("(--tol ");
-  ASSERT_NE(tol_at, std::string::npos) << r.err;
-  const std::string tol =
-      r.err.substr(tol_at + 7, r.err.find(')', tol_at) - tol_at - 7);
+  const std::string tol = zub_test::named_tolerance(r.err);
+  ASSERT_NE(tol, "") << r.err;
   const program_result cut = rmtool({"svd", f, "--tol", tol});
   ASSERT_EQ(cut.status, 0) << cut.err;
   EXPECT_EQ(cut.err, "");
   EXPECT_NE(cut.out.find("kept       3 of 4"), std::string::npos) << cut.out;
+}
+
+// In large units the internal tolerance, which grows with s_max squared,
+// cuts a singular value that lies well above the float rounding level.
+TEST(RmtoolSvd, ValueAboveFloatRoundingCutByTheInternalToleranceIsNamed) {
+  const TempDir dir;
+  const std::string f = dir.write("big.txt", "1e9 0\n0 300\n");
+  const program_result r = rmtool({"svd", f});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("kept       1 of 2"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err.rfind("rmtool: warning: singular value 1 (300) is cut by "
+                        "the internal tolerance, but above the float rounding "
+                        "level of the matrix",
+                        0),
+            0u)
+      << r.err;
+  const std::string tol = zub_test::named_tolerance(r.err);
+  ASSERT_NE(tol, "") << r.err;
+  const program_result kept = rmtool({"svd", f, "--tol", tol});
+  ASSERT_EQ(kept.status, 0) << kept.err;
+  EXPECT_EQ(kept.err, "");
+  EXPECT_NE(kept.out.find("kept       2 of 2"), std::string::npos) << kept.out;
 }
 
 // The shipped matrix in smaller units inverts as it does in its own: the
@@ -451,17 +504,10 @@ TEST(RmtoolSvd, MatrixInSmallerUnitsInvertsWithoutWarning) {
     ASSERT_TRUE(R.load_file(ZUB_SHIPPED_MATRIX));
   }
   auto scaled = [&](double factor) {
-    std::string text;
-    char buf[32];
-    for (int i = 0; i < 24; ++i) {
-      for (int j = 0; j < 12; ++j) {
-        std::snprintf(buf, sizeof buf, "%s%.9g", j ? " " : "",
-                      R.value(i, j, -1, -1, -1, -1) * factor);
-        text += buf;
-      }
-      text += "\n";
-    }
-    return dir.write("scaled.txt", text);
+    return dir.write("scaled.txt",
+                     zub_cli::matrix_text(24, 12, [&](int i, int j) {
+                       return R.value(i, j, -1, -1, -1, -1) * factor;
+                     }));
   };
   for (const double factor : {1e6, 3e5, 1e3}) {
     SCOPED_TRACE(factor);

@@ -43,12 +43,15 @@ inline std::string read_whole_file(const std::string& path) {
   return s.str();
 }
 
+// Runs `program` with `args`; in the directory `cwd` when one is given.
 inline program_result run_program(const std::string& program,
-                                  const std::vector<std::string>& args) {
+                                  const std::vector<std::string>& args,
+                                  const std::string& cwd = "") {
   const TempDir dir;
   const std::string out = (dir.path() / "stdout").string();
   const std::string err = (dir.path() / "stderr").string();
-  std::string command = shell_quote(program);
+  std::string command = cwd.empty() ? "" : "cd " + shell_quote(cwd) + " && ";
+  command += shell_quote(program);
   for (const std::string& a : args) command += " " + shell_quote(a);
   command += " </dev/null >" + shell_quote(out) + " 2>" + shell_quote(err);
   const int raw = std::system(command.c_str());
@@ -61,6 +64,13 @@ inline program_result run_program(const std::string& program,
   r.out = read_whole_file(out);
   r.err = read_whole_file(err);
   return r;
+}
+
+// The tolerance that a warning names as "(--tol T)", or "" without one.
+inline std::string named_tolerance(const std::string& err) {
+  const size_t at = err.find("(--tol ");
+  if (at == std::string::npos) return "";
+  return err.substr(at + 7, err.find(')', at) - at - 7);
 }
 
 // A refusal: a clear message on standard error, the given status, no crash.

@@ -1,5 +1,5 @@
 // Captures what the process writes to standard output (C stdio and
-// std::cout alike) between construction and text().
+// std::cout alike), or to standard error, between construction and text().
 #ifndef ZUB_TESTS_STDOUT_CAPTURE_H
 #define ZUB_TESTS_STDOUT_CAPTURE_H
 
@@ -14,24 +14,24 @@
 
 namespace zub_test {
 
-class StdoutCapture {
+class StreamCapture {
  public:
-  StdoutCapture() {
+  explicit StreamCapture(std::FILE* stream) : stream_(stream) {
     std::cout.flush();
-    std::fflush(stdout);
+    std::fflush(stream_);
     file_ = std::tmpfile();
-    saved_fd_ = dup(fileno(stdout));
+    saved_fd_ = dup(fileno(stream_));
     if (file_ == nullptr || saved_fd_ < 0 ||
-        dup2(fileno(file_), fileno(stdout)) < 0) {
-      throw std::runtime_error("cannot redirect standard output");
+        dup2(fileno(file_), fileno(stream_)) < 0) {
+      throw std::runtime_error("cannot redirect an output stream");
     }
   }
-  ~StdoutCapture() {
+  ~StreamCapture() {
     restore();
     if (file_ != nullptr) std::fclose(file_);
   }
-  StdoutCapture(const StdoutCapture&) = delete;
-  StdoutCapture& operator=(const StdoutCapture&) = delete;
+  StreamCapture(const StreamCapture&) = delete;
+  StreamCapture& operator=(const StreamCapture&) = delete;
 
   // Ends the capture (if still running) and returns everything written.
   std::string text() {
@@ -48,14 +48,25 @@ class StdoutCapture {
   void restore() {
     if (saved_fd_ < 0) return;
     std::cout.flush();
-    std::fflush(stdout);
-    dup2(saved_fd_, fileno(stdout));
+    std::fflush(stream_);
+    dup2(saved_fd_, fileno(stream_));
     close(saved_fd_);
     saved_fd_ = -1;
   }
 
+  std::FILE* const stream_;
   std::FILE* file_ = nullptr;
   int saved_fd_ = -1;
+};
+
+class StdoutCapture : public StreamCapture {
+ public:
+  StdoutCapture() : StreamCapture(stdout) {}
+};
+
+class StderrCapture : public StreamCapture {
+ public:
+  StderrCapture() : StreamCapture(stderr) {}
 };
 
 }  // namespace zub_test

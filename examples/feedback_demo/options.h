@@ -1,0 +1,42 @@
+// The demo's command line.
+#ifndef ZUB_DEMO_OPTIONS_H
+#define ZUB_DEMO_OPTIONS_H
+
+#include <string>
+#include <vector>
+
+namespace demo {
+
+constexpr const char* kProgram = "feedback_demo";
+
+struct options {
+  std::string file;  // the shipped matrix unless --file says otherwise
+  int monitors = 24;
+  int actuators = 12;
+  float tol = -1.0f;  // -1: the library's internal tolerance
+  int iterations = 10;
+  double gain = 0.6;     // fraction of the computed correction applied
+  double noise = 0.005;  // mm rms, monitor reading noise
+  double errors = 0.05;  // mrad rms, initial corrector errors
+  unsigned long long seed = 1;
+  std::vector<int> exclude_monitors;
+  struct failing_monitor {
+    int monitor;
+    int from;  // the iteration from which it reads garbage
+  };
+  std::vector<failing_monitor> fail_monitors;
+  std::string svg;
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+};
+
+// The options, each checked, and checked against each other; --help and
+// --version are left to the caller.
+options parse(int argc, char** argv);
+
+void print_usage();
+
+}  // namespace demo
+
+#endif  // ZUB_DEMO_OPTIONS_H

@@ -1,0 +1,90 @@
+#include "server.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "console.h"
+#include "orbit.h"
+#include "support/file_check.h"
+#include "support/format.h"
+#include "support/program.h"
+
+namespace demo {
+
+using zub_cli::format;
+using zub_cli::refuse;
+
+feedback_server::feedback_server(const options& o,
+                                 const zub_cli::library_log& log)
+    : o_(o),
+      log_(log),
+      loc_("FEEDBACK.DEMO"),
+      response_("RESPONSE_MATRIX", o.monitors, o.actuators, &loc_),
+      inverse_("INVERSE", o.actuators, o.monitors, &loc_),
+      spectrum_("SINGULAR_VALUES", std::min(o.monitors, o.actuators), &loc_),
+      history_("HISTORY", kHistorySize, &loc_),
+      weights_(&loc_, o.monitors, o.actuators),
+      used_(static_cast<size_t>(o.monitors), true) {}
+
+void feedback_server::load() {
+  zub_cli::measured_file measured = zub_cli::measure_checked(o_.file);
+  if (!response_.load_file(o_.file.c_str())) {
+    refuse(
+        format("%s is not a %d x %d response matrix (give its shape "
+               "with --monitors and --actuators)",
+               o_.file.c_str(), o_.monitors, o_.actuators));
+  }
+  zub_cli::confirm_unchanged(o_.file, measured);
+}
+
+void feedback_server::leave_out(int i) {
+  used_[static_cast<size_t>(i)] = false;
+  weights_.set_monitor_weight(i, 0.0f);
+}
+
+void feedback_server::invert() {
+  const zub_cli::inversion_outcome out =
+      weights_.invert(response_, inverse_, spectrum_, o_.tol, log_);
+  show_output(log_, out.said);
+  if (out.refused) refuse("the response matrix was not inverted");
+  sv_.values.assign(out.singular.begin(), out.singular.end());
+  sv_.nosv = out.nosv;
+  sv_.cutoff = out.cutoff();
+  sv_.rounding_level = sv_.values.empty()
+                           ? 0.0
+                           : zub_cli::float_rounding_level(
+                                 sv_.values.front(), o_.monitors, o_.actuators);
+  tol_ = out.tol;
+  warnings_ = out.warnings;
+}
+
+void feedback_server::print_warnings() const {
+  for (const std::string& w : warnings_) zub_cli::warn(kProgram, w);
+}
+
+std::vector<double> feedback_server::correction(
+    const std::vector<double>& reading) {
+  MDFA_ResponseMatrix deviations("DEVIATIONS", o_.monitors, 1, &loc_);
+  MDFA_ResponseMatrix change("CHANGE", o_.actuators, 1, &loc_);
+  std::vector<double> d = reading;
+  for (size_t i = 0; i < d.size(); ++i) {
+    if (!used_[i]) d[i] = 0.0;
+  }
+  set_column(deviations, d);
+  inverse_.multiply(deviations, change);
+  return column_values(change);
+}
+
+std::vector<int> implausible(const std::vector<double>& reading,
+                             const std::vector<bool>& used) {
+  std::vector<int> out;
+  for (size_t i = 0; i < reading.size(); ++i) {
+    if (used[i] && !(std::isfinite(reading[i]) &&
+                     std::fabs(reading[i]) <= kMonitorRange)) {
+      out.push_back(static_cast<int>(i));
+    }
+  }
+  return out;
+}
+
+}  // namespace demo

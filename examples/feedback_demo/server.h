@@ -1,0 +1,84 @@
+// The feedback server: its location and properties (the response matrix,
+// its inverse, the singular-value spectrum, the message history and the
+// weights), and the monitors it uses.
+#ifndef ZUB_DEMO_SERVER_H
+#define ZUB_DEMO_SERVER_H
+
+#include <string>
+#include <vector>
+
+#include "options.h"
+#include "support/inversion.h"
+#include "support/library_log.h"
+#include "zub_feedback.h"
+
+namespace demo {
+
+// Entries kept by the server's message history.
+constexpr int kHistorySize = 16;
+
+// A monitor reads at most this far from the axis (mm): a reading beyond it,
+// or one that is not a number, is not a beam position.
+constexpr double kMonitorRange = 100.0;
+
+// The spectrum of the last inversion, as the text and the picture show it.
+struct spectrum_view {
+  std::vector<double> values;  // all singular values, largest first
+  int nosv = 0;         // invert's count: the first nosv entered the inverse
+  double cutoff = 0.0;  // the tolerance times the largest singular value
+  double rounding_level = 0.0;  // where the matrix's float rounding lies
+  bool kept(size_t i) const { return static_cast<int>(i) < nosv; }
+};
+
+class feedback_server {
+ public:
+  feedback_server(const options& o, const zub_cli::library_log& log);
+
+  EqFct& location() { return loc_; }
+  MDFA_ResponseMatrix& response() { return response_; }
+  K_ringbuf& history() { return history_; }
+  const std::vector<bool>& used() const { return used_; }
+  const spectrum_view& spectrum() const { return sv_; }
+  K_spectrum& spectrum_property() { return spectrum_; }
+  float tolerance() const { return tol_; }
+
+  // Loads the response matrix from the options' file; a file with a line
+  // that would not load as it reads is refused.
+  void load();
+
+  // Leaves monitor i out of the correction: weight 0.
+  void leave_out(int i);
+
+  // Inverts the weighted matrix; a refusal of the library is the demo's.
+  void invert();
+
+  // What the operator must know of the last inversion, on standard error.
+  void print_warnings() const;
+
+  // The correction for a reading of the monitors: inverse x deviations,
+  // with 0 for each monitor left out (its column of the inverse is 0, but
+  // 0 x NaN would still be NaN).
+  std::vector<double> correction(const std::vector<double>& reading);
+
+ private:
+  const options& o_;
+  const zub_cli::library_log& log_;
+  EqFct loc_;
+  MDFA_ResponseMatrix response_;
+  MDFA_ResponseMatrix inverse_;
+  K_spectrum spectrum_;
+  K_ringbuf history_;
+  zub_cli::weighted_inversion weights_;
+  std::vector<bool> used_;
+  spectrum_view sv_;
+  float tol_ = -1.0f;
+  std::vector<std::string> warnings_;
+};
+
+// The monitors in use whose reading is no beam position.
+std::vector<int> implausible(const std::vector<double>& reading,
+                             const std::vector<bool>& used);
+
+}  // namespace demo
+
+#endif  // ZUB_DEMO_SERVER_H

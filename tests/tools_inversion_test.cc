@@ -1,0 +1,121 @@
+// What the programs do around invert: the weighted inverse, the tolerance
+// they name in a warning, and the warnings themselves.
+#include <gtest/gtest.h>
+
+#include <armadillo>
+#include <cfloat>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "log_capture.h"
+#include "matrix_data.h"
+#include "support/inversion.h"
+#include "support/library_log.h"
+
+namespace {
+
+void ignore(const std::string&, const std::string&) {}
+constexpr zub_cli::log_style kQuiet{"test", ignore, false};
+
+TEST(WeightedInversion, LeftOutMonitorGetsAZeroColumnTheRestTheSmallerInverse) {
+  zub_test::LogCapture capture;
+  const zub_cli::library_log log(kQuiet, false);
+  EqFct loc("T");
+  MDFA_ResponseMatrix R("R", 5, 3, &loc);
+  const arma::fmat r = zub_test::well_conditioned(5, 3, 3);
+  zub_test::set_from(R, r);
+  MDFA_ResponseMatrix K("K", 3, 5, &loc);
+  K_spectrum spectrum("S", 3, &loc);
+  zub_cli::weighted_inversion w(&loc, 5, 3);
+  w.set_monitor_weight(2, 0.0f);
+  const zub_cli::inversion_outcome out = w.invert(R, K, spectrum, -1.0f, log);
+  ASSERT_FALSE(out.refused);
+  EXPECT_TRUE(out.internal);
+  EXPECT_EQ(out.nosv, 3);
+  EXPECT_TRUE(out.warnings.empty());
+  const arma::mat k = zub_test::to_arma(K);
+  EXPECT_EQ(arma::abs(k.col(2)).max(), 0.0);
+  const arma::uvec rows = {0, 1, 3, 4};
+  const arma::mat expected =
+      arma::pinv(arma::conv_to<arma::mat>::from(r).rows(rows));
+  EXPECT_LT(arma::abs(k.cols(rows) - expected).max(),
+            64 * FLT_EPSILON * arma::abs(expected).max());
+}
+
+TEST(InversionOutcome, CutoffInDoubleBeyondTheFloatRange) {
+  zub_cli::inversion_outcome out;
+  out.singular = {6.75f, 1.0f};
+  out.tol = 3e38f;
+  EXPECT_DOUBLE_EQ(out.cutoff(), 6.75 * static_cast<double>(3e38f));
+}
+
+// The tolerance named must cut s (or keep it) once read as --tol is read
+// (a double, then a float), with a margin of 1e-6 of s for the float that
+// s is shown as; one step in its second digit the other way must not.
+TEST(ToleranceThatCuts, CutsOrKeepsTheValueAndOneStepLessDoesNot) {
+  const double s_max = 3.2;
+  for (const double ratio :
+       {4.69e-8 / 3.2, 9.23e-9, 9.96e-9, 1.0e-8, 1.04e-8, 1.234e-3, 0.47}) {
+    const double s = ratio * s_max;
+    for (const bool cut : {true, false}) {
+      const std::string t = cut ? zub_cli::tolerance_that_cuts(s, s_max)
+                                : zub_cli::tolerance_that_keeps(s, s_max);
+      SCOPED_TRACE(t + (cut ? " cuts " : " keeps ") + std::to_string(ratio));
+      const double margin = cut ? 1 + 1e-6 : 1 - 1e-6;
+      const double named = std::strtod(t.c_str(), nullptr);
+      const double step = std::pow(10.0, std::floor(std::log10(named)) - 1);
+      const float tol = static_cast<float>(named);
+      const float next = static_cast<float>(cut ? named - step : named + step);
+      EXPECT_EQ(s_max * tol >= s * margin, cut);
+      EXPECT_EQ(s_max * next >= s * margin, !cut);
+    }
+  }
+  EXPECT_EQ(zub_cli::tolerance_that_cuts(9.96e-9, 1.0), "1.0e-8");
+  EXPECT_EQ(zub_cli::tolerance_that_keeps(1.04e-8, 1.0), "1.0e-8");
+  EXPECT_EQ(zub_cli::tolerance_that_keeps(1.0e-8, 1.0), "9.9e-9");
+}
+
+// What the operator hears of an inversion.
+TEST(InversionWarnings,
+     NoneKeptRoundingLevelKeptAndValuesTheInternalToleranceCuts) {
+  // 2 x 2, s_max 1e9: the float rounding level is 238.
+  const std::vector<float> s = {1e9f, 300.0f};
+  std::vector<std::string> w =
+      zub_cli::inversion_warnings(s, 0, 1.0f, false, 2, 2);
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_EQ(w[0].rfind("no singular value was kept (the largest is 1e+09)", 0),
+            0u);
+  // The internal tolerance 4.4e-7 cuts 300 (cut-off 440): said, with the
+  // tolerance that keeps it; a given tolerance is the caller's choice.
+  w = zub_cli::inversion_warnings(s, 1, 4.4e-7f, true, 2, 2);
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_EQ(w[0].rfind("singular value 1 (300) is cut by the internal "
+                       "tolerance, but above the float rounding level of the "
+                       "matrix (s_max x max(m, n) x 2^-23 = 238)",
+                       0),
+            0u)
+      << w[0];
+  EXPECT_NE(w[0].find("(--tol 2.9e-7)."), std::string::npos) << w[0];
+  EXPECT_TRUE(zub_cli::inversion_warnings(s, 1, 4.4e-7f, false, 2, 2).empty());
+  // At the rounding level it is cut as it should be; kept there, it is named.
+  const std::vector<float> r = {1e9f, 200.0f, 100.0f};
+  EXPECT_TRUE(zub_cli::inversion_warnings(r, 1, 4.4e-7f, true, 3, 2).empty());
+  w = zub_cli::inversion_warnings(r, 3, 0.0f, false, 3, 2);
+  ASSERT_EQ(w.size(), 2u);
+  EXPECT_EQ(w[1].rfind("singular value 2 (100) is kept, but it lies at the "
+                       "float rounding level",
+                       0),
+            0u);
+  // Several cut: named as a range, down to the smallest.
+  // (4 x 4, s_max 1e10: the level is 4770, the cut-off 8.9e4.)
+  const std::vector<float> m = {1e10f, 6e4f, 5e4f, 1.0f};
+  w = zub_cli::inversion_warnings(m, 1, 8.9e-6f, true, 4, 4);
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_EQ(w[0].rfind("singular values 1 ... 2 (down to 5e+04) are cut", 0),
+            0u)
+      << w[0];
+}
+
+}  // namespace

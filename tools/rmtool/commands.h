@@ -1,0 +1,68 @@
+// rmtool's commands, and what they share: the command line as parsed, and
+// a matrix file loaded as the loader measures it.
+#ifndef ZUB_TOOLS_RMTOOL_COMMANDS_H
+#define ZUB_TOOLS_RMTOOL_COMMANDS_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/file_check.h"
+#include "support/library_log.h"
+#include "zub_feedback.h"
+
+namespace rmtool {
+
+struct arguments {
+  std::vector<std::string> positional;
+  bool tol_given = false;
+  float tol = -1.0f;
+  bool pinv = false;
+  bool zero_below_given = false;
+  float zero_below = 0.0f;  // --pinv's input filter
+  std::string out;
+  std::vector<long long> exclude_monitors;
+  std::vector<long long> exclude_correctors;
+  bool verbose = false;
+  bool help = false;
+  bool version = false;
+
+  // Options that only the inversions take.
+  bool inversion_options() const {
+    return pinv || tol_given || zero_below_given || !exclude_monitors.empty() ||
+           !exclude_correctors.empty();
+  }
+};
+
+int run_info(const arguments& a, const zub_cli::library_log& log);
+int run_svd(const arguments& a, const zub_cli::library_log& log);
+int run_invert(const arguments& a, const zub_cli::library_log& log);
+int run_apply(const arguments& a, const zub_cli::library_log& log);
+
+// A usage error unless the command got n file arguments.
+void expect_positional(const arguments& a, size_t n, const char* command,
+                       const char* what);
+
+// A matrix of the shape that its file measures, loaded from it.
+struct loaded_matrix {
+  std::unique_ptr<MDFA_ResponseMatrix> matrix;
+  zub_cli::measured_file shape;
+};
+
+// Loads a measured file; one that holds no matrix, or a larger one than the
+// tool allocates, or that the library does not load, is refused.
+loaded_matrix load(EqFct& loc, const std::string& path,
+                   zub_cli::measured_file shape,
+                   const zub_cli::library_log& log);
+
+// A file that must load as it reads: every offending line is named on
+// standard error, and the file refused.
+loaded_matrix load_checked(EqFct& loc, const std::string& path,
+                           const zub_cli::library_log& log);
+
+// A path as it may stand inside a comment line of an output file.
+std::string printable(const std::string& s);
+
+}  // namespace rmtool
+
+#endif  // ZUB_TOOLS_RMTOOL_COMMANDS_H

@@ -1,0 +1,193 @@
+// rmtool: looks at a response-matrix file before a feedback server uses it.
+//
+//   rmtool info FILE                               shape, values, bad lines
+//   rmtool svd FILE [--tol T] [exclusions]         singular values, cut-off
+//   rmtool invert FILE [--tol T] [--pinv] [exclusions] -o OUT
+//                                                  the inverse, as a file
+//   rmtool apply INVERSE DEVIATIONS                corrector settings
+//
+// Every computation is the library's: a file is measured by the code that
+// load_file runs, read with load_file, inverted with invert or pinv and
+// applied with multiply, exactly as a server would do it; the count of kept
+// singular values is invert's. The tool formats the results and warns.
+//
+// Exit status: 0 done, 1 a file or its content was refused, 2 bad usage.
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "support/format.h"
+#include "support/library_log.h"
+#include "support/options.h"
+#include "support/program.h"
+
+namespace rmtool {
+
+using zub_cli::bad_usage;
+using zub_cli::format;
+
+namespace {
+
+// ---------------------------------------- library messages
+
+// The library's errors on standard error, the rest there too with --verbose.
+void show_detail(const std::string& where, const std::string& text) {
+  std::fprintf(stderr, "  [%s] %s\n", where.c_str(), text.c_str());
+}
+
+constexpr zub_cli::log_style kLogStyle{"rmtool", show_detail, false};
+
+arguments parse(int argc, char** argv, int first) {
+  arguments a;
+  zub_cli::argument_scanner args(argc, argv, first);
+  while (args.next()) {
+    const std::string& arg = args.name();
+    if (args.flag("--help", "-h")) {
+      a.help = true;
+    } else if (args.flag("--version")) {
+      a.version = true;
+    } else if (args.flag("--verbose", "-v")) {
+      a.verbose = true;
+    } else if (arg == "--tol") {
+      a.tol = zub_cli::parse_tolerance(args.value());
+      a.tol_given = true;
+    } else if (args.flag("--pinv")) {
+      a.pinv = true;
+    } else if (arg == "--zero-below") {
+      a.zero_below = zub_cli::parse_float(arg, args.value());
+      a.zero_below_given = true;
+    } else if (arg == "--exclude-monitors" || arg == "--exclude-correctors") {
+      std::vector<long long>& into = arg == "--exclude-monitors"
+                                         ? a.exclude_monitors
+                                         : a.exclude_correctors;
+      const std::vector<long long> l =
+          zub_cli::parse_index_list(arg, args.value());
+      // Sorted over all the lists, each index once.
+      into.insert(into.end(), l.begin(), l.end());
+      std::sort(into.begin(), into.end());
+      into.erase(std::unique(into.begin(), into.end()), into.end());
+    } else if (arg == "-o" || arg == "--output") {
+      a.out = args.value();
+      if (a.out.empty()) bad_usage(arg + " needs a file name");
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      bad_usage(std::string("unknown option '") + args.raw() + "'");
+    } else {
+      a.positional.push_back(arg);
+    }
+  }
+  // Each option for what it does: the tolerance is the truncated SVD's,
+  // the input filter the pseudo-inverse's.
+  if (a.pinv && a.tol_given) {
+    bad_usage(
+        "--tol is the truncated SVD's tolerance; with --pinv, the input "
+        "filter is --zero-below");
+  }
+  if (a.zero_below_given && !a.pinv) {
+    bad_usage("--zero-below is the input filter of --pinv");
+  }
+  return a;
+}
+
+const char kUsage[] =
+    "usage: rmtool COMMAND ARGUMENTS [--verbose]\n"
+    "Checks a response-matrix file (one line of numbers per monitor, one\n"
+    "number per corrector, '#' first on a line for a comment) with the\n"
+    "zub_feedback library, the way a feedback server reads and uses it.\n"
+    "Line numbers count from 1; monitors, correctors, rows, columns and\n"
+    "singular values from 0.\n"
+    "\n"
+    "  rmtool info FILE\n"
+    "      Shape as the loader measures it (data lines = monitors, values on\n"
+    "      the last data line = correctors), value range, zero rows and\n"
+    "      columns. Names every line that the loader refuses (one that does\n"
+    "      not hold as many values as the last data line, where a value the\n"
+    "      loader does not read, such as nan, inf, a typo or a comma, ends\n"
+    "      the values; one with a value beyond the float range; a byte-order\n"
+    "      mark) and then exits 1.\n"
+    "  rmtool svd FILE [--tol T] [EXCLUSIONS]\n"
+    "      All singular values, which of them the inverse keeps, the\n"
+    "      tolerance used and the condition number.\n"
+    "  rmtool invert FILE [--tol T] [EXCLUSIONS] -o OUT\n"
+    "  rmtool invert FILE --pinv [--zero-below A] -o OUT\n"
+    "      Writes the inverse (correctors x monitors) to OUT in the same text\n"
+    "      format, so that load_file reads it back.\n"
+    "  rmtool apply INVERSE DEVIATIONS\n"
+    "      Prints INVERSE x DEVIATIONS: the corrector settings for a column "
+    "of\n"
+    "      monitor deviations (one number per line, or all on one line), one\n"
+    "      per line. Negate them to cancel the deviations.\n"
+    "  svd, invert and apply refuse a file with an offending line.\n"
+    "\n"
+    "Options:\n"
+    "  --tol T    truncated SVD: -1 (default) derives the tolerance from the\n"
+    "             matrix; T from 0 to 3.4e38 keeps the singular values\n"
+    "             s > T x s_max.\n"
+    "  --pinv     invert with the Moore-Penrose pseudo-inverse (Armadillo)\n"
+    "             instead of the truncated SVD.\n"
+    "  --zero-below A\n"
+    "             the input filter of --pinv: elements with 0 < |a| < A are\n"
+    "             zeroed first (default 0, none).\n"
+    "  --exclude-monitors LIST, --exclude-correctors LIST\n"
+    "             leave these monitors (rows) or correctors (columns) out of\n"
+    "             the truncated SVD: their rows or columns are set to 0, and\n"
+    "             the inverse gets zeros in their places. LIST: indices from\n"
+    "             0, separated by commas, a-b for a range (3,7,10-12).\n"
+    "  -o OUT     output file of invert (also --output OUT).\n"
+    "  --verbose  also show the library's information and timing messages\n"
+    "             (its error messages are always shown).\n"
+    "  --version  the version of rmtool and of the library.\n"
+    "  --help     this text.\n"
+    "Options take their value as the next argument or after '='.\n"
+    "\n"
+    "Warnings go to standard error and leave the exit status 0: no singular\n"
+    "value kept; a kept singular value at the float rounding level of the\n"
+    "matrix; singular values above that level that the internal tolerance\n"
+    "cuts (it grows with the square of the matrix's units).\n"
+    "Exit status: 0 done, 1 a file or its content refused, 2 bad usage.\n";
+
+}  // namespace
+
+void expect_positional(const arguments& a, size_t n, const char* command,
+                       const char* what) {
+  if (a.positional.size() != n) {
+    bad_usage(format("%s wants %s", command, what));
+  }
+}
+
+// The command line, run.
+int run(int argc, char** argv) {
+  if (argc < 2) bad_usage("no command given");
+  const std::string command = argv[1];
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (command == "--version") {
+    zub_cli::print_version("rmtool");
+    return 0;
+  }
+  const arguments a = parse(argc, argv, 2);
+  if (a.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (a.version) {
+    zub_cli::print_version("rmtool");
+    return 0;
+  }
+  const zub_cli::library_log log(kLogStyle, a.verbose);
+  if (command == "info") return run_info(a, log);
+  if (command == "svd") return run_svd(a, log);
+  if (command == "invert") return run_invert(a, log);
+  if (command == "apply") return run_apply(a, log);
+  bad_usage("unknown command '" + command + "'");
+}
+
+}  // namespace rmtool
+
+int main(int argc, char** argv) {
+  return zub_cli::run_main("rmtool", [&] { return rmtool::run(argc, argv); });
+}

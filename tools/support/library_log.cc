@@ -1,0 +1,48 @@
+#include "support/library_log.h"
+
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+#include <utility>
+
+#include "report.h"
+
+namespace zub_cli {
+
+library_log::library_log(const log_style& style, bool show_details)
+    : style_(style),
+      show_details_(show_details),
+      previous_(karst::set_log_sink(
+          [this](const std::string& where, const std::string& message,
+                 unsigned level) { receive(where, message, level); })) {}
+
+library_log::~library_log() { karst::set_log_sink(std::move(previous_)); }
+
+void library_log::receive(const std::string& where, const std::string& message,
+                          unsigned level) {
+  std::string text = message;
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  if (level == zub_internal::kLevelError) {
+    ++errors_;
+    if (style_.flush_before_error) std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s: %s\n", style_.program, where.c_str(),
+                 text.c_str());
+  } else if (show_details_) {
+    style_.show_detail(where, text);
+  }
+}
+
+std::string capture_cout(const std::function<void()>& f) {
+  std::ostringstream captured;
+  std::streambuf* const saved = std::cout.rdbuf(captured.rdbuf());
+  try {
+    f();
+  } catch (...) {
+    std::cout.rdbuf(saved);
+    throw;
+  }
+  std::cout.rdbuf(saved);
+  return captured.str();
+}
+
+}  // namespace zub_cli
