@@ -19,12 +19,12 @@
 #include <vector>
 
 #include "karst.h"
+#include "zub_feedback.h"
 
 namespace zub_python {
 
-// The framework's message levels (karst_runtime.h).
-constexpr unsigned kLevelError = 0x80000000u;
-constexpr unsigned kLevelInfo = 0x80u;
+using zub_feedback::kLevelError;
+using zub_feedback::kLevelInfo;
 
 struct message {
   std::string where;  // the reporting operation

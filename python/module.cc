@@ -38,11 +38,10 @@ struct inversion_error : std::runtime_error {
 // ---------------------------------------------------------------- messages
 
 int python_level(unsigned level) {
-  constexpr unsigned kLevelTiming = 0x8u;
   constexpr int kError = 40, kInfo = 20, kDebug = 10;  // logging's levels
-  if (level & zub_python::kLevelError) return kError;
-  if (level & zub_python::kLevelInfo) return kInfo;
-  if (level & kLevelTiming) return kDebug;
+  if (level & zub_feedback::kLevelError) return kError;
+  if (level & zub_feedback::kLevelInfo) return kInfo;
+  if (level & zub_feedback::kLevelTiming) return kDebug;
   return kInfo;
 }
 

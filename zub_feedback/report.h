@@ -6,12 +6,14 @@
 #include <cstddef>
 #include <string>
 
+#include "zub_feedback.h"
+
 namespace zub_internal {
 
-// Message levels: single-bit masks fixed per kind of message.
-constexpr unsigned kLevelError = 0x80000000u;
-constexpr unsigned kLevelInfo = 0x80u;
-constexpr unsigned kLevelTiming = 0x8u;
+// Message levels, as the public header names them for hosts.
+using zub_feedback::kLevelError;
+using zub_feedback::kLevelInfo;
+using zub_feedback::kLevelTiming;
 
 // Every message is cut to what fits this buffer (99 characters).
 constexpr std::size_t kMessageBufferSize = 100;

@@ -19,6 +19,17 @@
 #include "zub_feedback_export.h"   // ZUB_FEEDBACK_API
 #include "zub_feedback_version.h"  // ZUB_FEEDBACK_VERSION_MAJOR, ...
 
+namespace zub_feedback {
+
+// The levels at which the library logs through karst::printtostderr, a
+// single bit for each kind of message, for a host's log sink to tell them
+// apart.
+constexpr unsigned kLevelError = 0x80000000u;  // "ERROR: ...": nothing changed
+constexpr unsigned kLevelInfo = 0x80u;  // "INFO: ...", and pinv's "removed ..."
+constexpr unsigned kLevelTiming = 0x8u;  // "took (ms): ...", last of a call
+
+}  // namespace zub_feedback
+
 class ZUB_FEEDBACK_API MDFA_ResponseMatrix : public K_mdfloat_array {
  public:
   // Number of rows (monitors) and columns (actuators); element (i, j) is
