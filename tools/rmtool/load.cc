@@ -21,10 +21,10 @@ void check_shape(const std::string& path, const measured_file& m) {
   if (m.rows == 0 || m.cols == 0) {
     std::string why;
     if (!m.last_stop.empty()) why = " (it starts with '" + m.last_stop + "')";
-    refuse(
-        format("%s holds no matrix: %lld data lines, %lld values on the "
-               "last one%s",
-               path.c_str(), m.rows, m.cols, why.c_str()));
+    refuse(format(
+        "%s holds no matrix: %lld data line%s, %lld values on the "
+        "last one%s",
+        path.c_str(), m.rows, m.rows == 1 ? "" : "s", m.cols, why.c_str()));
   }
   // A short file of many empty lines and one long last line measures huge.
   if (m.rows > kMaxElements / m.cols) {
