@@ -8,6 +8,9 @@
 set -eu
 
 build=${1:?usage: memcheck.sh BUILD_DIR}
+# Absolute: a test may start a program in a directory of its own, and
+# valgrind opens that program's log file from there.
+build=$(cd "$build" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
 logs="$build/memcheck"
 
