@@ -57,6 +57,7 @@
 #include "gsl_owners.h"
 #include "karst.h"
 #include "matrix_file.h"
+#include "shifted_clock.h"
 #include "support/matrix_text.h"
 #include "zub_feedback.h"
 
@@ -328,25 +329,10 @@ void BM_gsl_dgemm(benchmark::State& state) {
 // ---------------------------------------------------------------- load_file /
 // stream_read
 
-// The clock that load_file consults, `ahead` seconds ahead of the real
-// one: a file written by the benchmark's setup looks that old. Its pause
-// returns at once.
-class BenchClock : public zub_internal::file_clock {
- public:
-  explicit BenchClock(time_t ahead) : ahead_(ahead) {}
-  struct timespec now() const override {
-    struct timespec t {};
-    ::clock_gettime(CLOCK_REALTIME, &t);
-    t.tv_sec += ahead_;
-    return t;
-  }
-  void pause(long) const override {}
-
- private:
-  time_t ahead_;
-};
-
-void load_file_with(benchmark::State& state, const BenchClock& clock) {
+// load_file's work with `clock` in place of the system's: a file written by
+// the benchmark's setup looks as old as the clock is ahead.
+void load_file_with(benchmark::State& state,
+                    const zub_test::shifted_clock& clock) {
   const int m = rows_of(state);
   const int n = cols_of(state);
   const MatrixFile file(m, n);
@@ -364,11 +350,11 @@ void load_file_with(benchmark::State& state, const BenchClock& clock) {
 }
 
 void BM_load_file(benchmark::State& state) {
-  load_file_with(state, BenchClock(3600));
+  load_file_with(state, zub_test::shifted_clock(3600));
 }
 
 void BM_load_file_recent(benchmark::State& state) {
-  load_file_with(state, BenchClock(0));
+  load_file_with(state, zub_test::shifted_clock(0));
 }
 
 void BM_stream_read(benchmark::State& state) {

@@ -20,6 +20,7 @@
 #include "fuzz_check.h"
 #include "matrix_file.h"
 #include "report.h"
+#include "shifted_clock.h"
 
 namespace {
 
@@ -57,18 +58,6 @@ class ScratchFile {
  private:
   std::string dir_;
   std::string path_;
-};
-
-// A clock a day after every file's last change: no pause is due.
-class settled_clock : public zub_internal::file_clock {
- public:
-  struct timespec now() const override {
-    struct timespec t {};
-    ::clock_gettime(CLOCK_REALTIME, &t);
-    t.tv_sec += 86400;
-    return t;
-  }
-  void pause(long) const override { std::abort(); }
 };
 
 // What the file holds, read as the loader documents it.
@@ -125,9 +114,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   const std::vector<std::uint32_t> before = g.snapshot();
 
   zub_test::LogCapture log;
-  static const settled_clock clock;
+  // A day ahead: every file looks settled, and no pause is due.
+  static const zub_test::shifted_clock clock(86400);
   const bool loaded =
       zub_internal::load_matrix_file(g.matrix(), path.c_str(), clock);
+  ZUB_FUZZ_CHECK(clock.pauses() == 0, "a settled file was paused for");
 
   const Reading ref = read_reference(text);
   const long long M = static_cast<long long>(ref.lines.size());
