@@ -17,11 +17,10 @@ install(TARGETS zub_feedback EXPORT zub_feedbackTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} ${zub_component}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} ${zub_component}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} ${zub_component})
-# The public headers, named one by one: the library's directory also holds
-# internal headers that are not part of the interface.
+# The public headers: include/zub_feedback/ holds nothing else.
+file(GLOB zub_public_headers ${PROJECT_SOURCE_DIR}/include/zub_feedback/*.h)
 install(FILES
-  ${PROJECT_SOURCE_DIR}/zub_feedback/zub_feedback.h
-  ${PROJECT_SOURCE_DIR}/zub_feedback/chicane_physics.h
+  ${zub_public_headers}
   ${ZUB_FEEDBACK_VERSION_HEADER}
   ${PROJECT_BINARY_DIR}/include/zub_feedback_export.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/zub_feedback ${zub_component})

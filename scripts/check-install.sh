@@ -46,7 +46,13 @@ libdir=usr/lib/$arch
 expected_files() {
   cat <<EOF
 ./usr/bin/rmtool
+./usr/include/zub_feedback/arithmetic.h
 ./usr/include/zub_feedback/chicane_physics.h
+./usr/include/zub_feedback/core.h
+./usr/include/zub_feedback/inversion.h
+./usr/include/zub_feedback/matrix.h
+./usr/include/zub_feedback/matrix_io.h
+./usr/include/zub_feedback/result.h
 ./usr/include/zub_feedback/zub_feedback.h
 ./usr/include/zub_feedback/zub_feedback_export.h
 ./usr/include/zub_feedback/zub_feedback_version.h
