@@ -10,14 +10,18 @@
 #    CMake's find_package and with pkg-config, and runs. The Python module's
 #    package python3-zub-feedback too: its fields, files and lintian, and
 #    Debian's python3 imports the module from the unpacked root.
-# 2. A server's way: a framework installed on its own (the stand-in, with a
-#    CMake package karst and a pkg-config module karst of the kind a real
-#    framework provides), the library built and packaged against it: one
-#    package, holding nothing of the framework; the consumer again, both
-#    ways, against the unpacked package and the framework.
+# 2. A server's way: a framework installed on its own (the stand-in under a
+#    library name that no package owns, with a CMake package karst and a
+#    pkg-config module karst of the kind a real framework provides), the
+#    library built and packaged against it: one package, holding nothing
+#    of the framework; the consumer again, both ways, against the unpacked
+#    package and the framework.
 # 3. A framework without a CMake package or pkg-config module, given by its
 #    header and library alone; the library installed with cmake --install
 #    and the consumer built against it both ways.
+#
+# Whatever of the project is installed on the machine, no step builds or
+# runs against that copy (no_installed_copy).
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -153,6 +157,17 @@ no_build_paths() {
   fi
 }
 
+# no_installed_copy PATH...: no file under PATH (a build tree, compiler
+# flags, dependency lists, ldd's output, a process's mappings) names what this
+# project's packages install in /usr: with them on the machine, each step
+# still builds and runs against its own copy.
+no_installed_copy() {
+  if grep -rEn "(^|[^[:alnum:]._-]|-[IL])/(usr|lib)/[^ ;:\"']*(include/(zub_feedback|karst_standin)|lib(zub_feedback|karst_standin)\.so|(cmake|pkgconfig)/(zub_feedback|karst_standin)|dist-packages/zub_feedback)" \
+    "$@" >&2; then
+    fail "an installed copy of the project was used (above)"
+  fi
+}
+
 # consumers NAME CMAKE-PREFIX-PATH PKG-CONFIG-PATH LIBRARY-PATH [CMAKE-ARGS]:
 # builds and runs the consumer with find_package and with pkg-config.
 # PKG_EXTRA holds what the host adds to pkg-config's flags.
@@ -165,16 +180,20 @@ consumers() {
   "$work/consumer-$name/consumer" >"$work/out" || fail "consumer ($name, CMake)"
   grep -qx "consumer: ok, zub_feedback $version" "$work/out" ||
     fail "consumer ($name, CMake) printed '$(cat "$work/out")'"
+  ldd "$work/consumer-$name/consumer" >"$work/consumer-$name/consumer.ldd"
   # shellcheck disable=SC2086
   flags=$(PKG_CONFIG_PATH=$pcpath pkg-config --cflags --libs zub_feedback) ||
     fail "pkg-config ($name)"
+  echo "$flags" >"$work/consumer-$name/pc.flags"
   # shellcheck disable=SC2086
   quiet c++ -std=c++17 tests/consumer/consumer.cc -o "$work/consumer-$name-pc" \
-    $flags ${PKG_EXTRA:-}
+    -MD -MF "$work/consumer-$name/pc.d" $flags ${PKG_EXTRA:-}
   LD_LIBRARY_PATH=$libpath "$work/consumer-$name-pc" >"$work/out" ||
     fail "consumer ($name, pkg-config)"
   grep -qx "consumer: ok, zub_feedback $version" "$work/out" ||
     fail "consumer ($name, pkg-config) printed '$(cat "$work/out")'"
+  LD_LIBRARY_PATH=$libpath ldd "$work/consumer-$name-pc" >"$work/consumer-$name/pc.ldd"
+  no_installed_copy "$work/consumer-$name"
 }
 
 step "1. make package, with the bundled stand-in"
@@ -198,6 +217,8 @@ dpkg-deb -x "$standin" "$unpacked"
 dpkg-deb -x "$python_deb" "$unpacked"
 quiet env LD_LIBRARY_PATH="$unpacked/$libdir" "$unpacked/usr/bin/rmtool" svd \
   "$root/examples/data/beamline_24x12.txt"
+LD_LIBRARY_PATH="$unpacked/$libdir" ldd "$unpacked/usr/bin/rmtool" >"$work/rmtool.ldd"
+no_installed_copy "$work/rmtool.ldd"
 # The module from the unpacked root, not from a build tree, with its
 # libraries from there too.
 quiet env PYTHONPATH="$unpacked/usr/lib/python3/dist-packages" \
@@ -207,26 +228,33 @@ assert zf.__file__.startswith('$unpacked/'), zf.__file__
 assert zf.__version__ == '$version', zf.__version__
 inv = zf.invert(zf.load('$root/examples/data/beamline_24x12.txt', 24, 12))
 assert inv.inverse.shape == (12, 24) and inv.inverse.dtype == 'float32'
+open('$work/python.maps', 'w').write(open('/proc/self/maps').read())
 "
+no_installed_copy "$work/python.maps"
 echo "check-install:   python3 imports zub_feedback $version from the unpacked root"
 no_build_paths "$unpacked/$libdir"
 consumers package "$unpacked/usr" "$unpacked/$libdir/pkgconfig" "$unpacked/$libdir"
 
 step "2. against an installed framework with a CMake package, packaged"
 framework=$work/framework
-quiet cmake -S karst -B "$work/karst" -DCMAKE_BUILD_TYPE=Release
+# Its library under a name that no package owns: as libkarst_standin.so.0,
+# dpkg-shlibdeps would find the stand-in's package on a machine that has it
+# installed, and name it in Depends.
+fwlib=zub_check_karst
+quiet cmake -S karst -B "$work/karst" -DCMAKE_BUILD_TYPE=Release \
+  -DKARST_STANDIN_LIBRARY=$fwlib
 quiet cmake --build "$work/karst" -j "$jobs"
 quiet cmake --install "$work/karst" --prefix "$framework"
 # The framework's own package and module, as a real framework provides them.
 mkdir -p "$framework/lib/cmake/karst"
-cat >"$framework/lib/cmake/karst/karstConfig.cmake" <<'EOF'
-get_filename_component(_karst_prefix "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
+cat >"$framework/lib/cmake/karst/karstConfig.cmake" <<EOF
+get_filename_component(_karst_prefix "\${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
 if(NOT TARGET karst::karst)
   add_library(karst::karst SHARED IMPORTED)
   set_target_properties(karst::karst PROPERTIES
-    IMPORTED_LOCATION "${_karst_prefix}/lib/libkarst_standin.so.0"
-    IMPORTED_SONAME libkarst_standin.so.0
-    INTERFACE_INCLUDE_DIRECTORIES "${_karst_prefix}/include/karst_standin"
+    IMPORTED_LOCATION "\${_karst_prefix}/lib/lib$fwlib.so.0"
+    IMPORTED_SONAME lib$fwlib.so.0
+    INTERFACE_INCLUDE_DIRECTORIES "\${_karst_prefix}/include/karst_standin"
     INTERFACE_COMPILE_FEATURES cxx_std_17)
 endif()
 EOF
@@ -263,14 +291,14 @@ unset PKG_CONFIG_PATH
 step "3. against a framework given by its header and library alone"
 rm "$framework/lib/cmake/karst/karstConfig.cmake" "$framework/lib/pkgconfig/karst.pc"
 karst_files="-DKARST_INCLUDE_DIR=$framework/include/karst_standin
-  -DKARST_LIBRARY=$framework/lib/libkarst_standin.so"
+  -DKARST_LIBRARY=$framework/lib/lib$fwlib.so"
 # shellcheck disable=SC2086
 quiet cmake -S . -B "$work/lib" $karst_files
 quiet cmake --build "$work/lib" -j "$jobs"
 prefix=$work/prefix
 plibdir=$prefix/lib/$arch
 quiet cmake --install "$work/lib" --prefix "$prefix"
-grep -q "^Libs: .* -lkarst_standin " "$plibdir/pkgconfig/zub_feedback.pc" ||
+grep -q "^Libs: .* -l$fwlib " "$plibdir/pkgconfig/zub_feedback.pc" ||
   fail "zub_feedback.pc does not name the framework's library"
 no_build_paths "$plibdir"
 # The host gives the framework's directories, to CMake and to pkg-config.
