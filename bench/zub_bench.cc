@@ -2,9 +2,14 @@
 // built on, on the same data in the same run:
 //   BM_invert/M/N         beside BM_gsl_svd/M/N      (gsl_linalg_SV_decomp)
 //   BM_pinv/M/N           beside BM_arma_pinv/M/N    (arma::pinv)
+//   BM_svd_inverse/M/N    beside BM_arma_pinv/M/N    (arma::pinv, which
+//                                                 calls dgesdd too)
 //   BM_multiply/M/N       beside BM_dgemv/M/N        (cblas_dgemv)
 //                         and BM_gsl_dgemm/M/N   (the product alone, as
 //                                                 multiply forms it)
+//                         and BM_apply/M/N       (what a server's cycle
+//                                                 costs through the core)
+//   BM_apply/M/N          beside BM_dgemv/M/N
 //   BM_load_file/M/N      beside BM_stream_read/M/N  (one pass of >>), a
 //   BM_load_file_recent/M/N   file changed long ago and one changed a moment
 //                             ago (compared once more, the pause skipped);
@@ -37,6 +42,7 @@
 
 #include <algorithm>
 #include <armadillo>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -60,6 +66,7 @@
 #include "shifted_clock.h"
 #include "support/matrix_text.h"
 #include "zub_feedback.h"
+#include "zub_feedback/core.h"
 
 namespace {
 
@@ -68,6 +75,11 @@ namespace {
 // Monitors x actuators.
 constexpr int kShapes[][2] = {
     {40, 20}, {200, 100}, {500, 250}, {1000, 500}, {250, 500}};
+// The per-cycle product through the core: a small and a large orbit.
+constexpr int kApplyShapes[][2] = {{200, 100}, {1000, 500}};
+// The fast inverse, also at a size that GSL's SVD would take seconds for.
+constexpr int kFastInverseShapes[][2] = {
+    {200, 100}, {500, 250}, {1000, 500}, {250, 500}, {2000, 1000}};
 constexpr int kRingSizes[] = {10, 100, 1000};
 // The element store: a matrix whose floats fit the second-level cache and one
 // that does not.
@@ -271,6 +283,24 @@ void BM_arma_pinv(benchmark::State& state) {
   }
 }
 
+// ---------------------------------------------------------------- svd_inverse
+// / arma_pinv
+
+void BM_svd_inverse(benchmark::State& state) {
+  const int m = rows_of(state);
+  const int n = cols_of(state);
+  const std::vector<double> v = test_values(m, n);
+  const zub_feedback::const_matrix_view a(v.data(), static_cast<size_t>(m),
+                                          static_cast<size_t>(n));
+  int kept = 0;
+  for (auto _ : state) {
+    auto r = zub_feedback::svd_inverse(a);
+    kept = r ? r.value().kept : -1;
+    benchmark::DoNotOptimize(r);
+  }
+  if (kept != std::min(m, n)) state.SkipWithError("modes were cut");
+}
+
 // ---------------------------------------------------------------- multiply /
 // dgemv
 
@@ -302,6 +332,27 @@ void BM_dgemv(benchmark::State& state) {
     benchmark::DoNotOptimize(corrections.data());
     benchmark::ClobberMemory();
   }
+}
+
+// The same product through the core, as a server's cycle calls it.
+void BM_apply(benchmark::State& state) {
+  const int m = rows_of(state);
+  const int n = cols_of(state);
+  const std::vector<double> inverse = test_values(n, m);
+  const std::vector<double> deviations = test_values(m, 1);
+  std::vector<double> corrections(static_cast<size_t>(n));
+  const zub_feedback::const_matrix_view view(
+      inverse.data(), static_cast<size_t>(n), static_cast<size_t>(m));
+  bool applied = true;
+  for (auto _ : state) {
+    applied = zub_feedback::apply(view, deviations.data(), deviations.size(),
+                                  corrections.data(), corrections.size())
+                  .ok() &&
+              applied;
+    benchmark::DoNotOptimize(corrections.data());
+    benchmark::ClobberMemory();
+  }
+  if (!applied) state.SkipWithError("apply refused");
 }
 
 // The product alone, as multiply forms it on its working copies: GSL's dgemm
@@ -505,13 +556,41 @@ void store_shapes(benchmark::internal::Benchmark* b) {
   for (const auto& shape : kStoreShapes) b->Args({shape[0], shape[1]});
 }
 
+void apply_shapes(benchmark::internal::Benchmark* b) {
+  for (const auto& shape : kApplyShapes) b->Args({shape[0], shape[1]});
+}
+
+void fast_inverse_shapes(benchmark::internal::Benchmark* b) {
+  for (const auto& shape : kFastInverseShapes) b->Args({shape[0], shape[1]});
+}
+
+// The shapes of matrix_shapes and then those of the fast inverse that it
+// lacks: arma::pinv is the fast inverse's baseline.
+std::vector<std::array<int, 2>> all_shapes() {
+  std::vector<std::array<int, 2>> out;
+  for (const auto& shape : kShapes) out.push_back({shape[0], shape[1]});
+  for (const auto& shape : kFastInverseShapes) {
+    const std::array<int, 2> s = {shape[0], shape[1]};
+    if (std::find(out.begin(), out.end(), s) == out.end()) out.push_back(s);
+  }
+  return out;
+}
+
+void arma_pinv_shapes(benchmark::internal::Benchmark* b) {
+  for (const auto& shape : all_shapes()) b->Args({shape[0], shape[1]});
+}
+
 BENCHMARK(BM_invert)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_gsl_svd)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_pinv)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_arma_pinv)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_arma_pinv)->Apply(arma_pinv_shapes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_svd_inverse)
+    ->Apply(fast_inverse_shapes)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_multiply)->Apply(matrix_shapes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_dgemv)->Apply(matrix_shapes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_gsl_dgemm)->Apply(matrix_shapes)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_apply)->Apply(apply_shapes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_load_file)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_load_file_recent)
     ->Apply(matrix_shapes)
@@ -659,10 +738,14 @@ class PairTableReporter : public benchmark::ConsoleReporter {
         {"BM_pinv", "BM_arma_pinv", 1.05, 200, 100, false},
         {"BM_multiply", "BM_dgemv", 20.0, 500, 250, false},
         {"BM_multiply", "BM_gsl_dgemm", 0.0, 0, 0, false},
+        {"BM_apply", "BM_dgemv", 1.2, 200, 100, false},
+        {"BM_multiply", "BM_apply", 0.0, 0, 0, false},
+        {"BM_svd_inverse", "BM_arma_pinv", 1.2, 200, 100, false},
         {"BM_load_file", "BM_stream_read", 2.5, 0, 0, true},
         {"BM_load_file_recent", "BM_stream_read", 0.0, 0, 0, true}};
+    // A pair not measured at a shape has no line for it.
     for (const Pair& p : pairs) {
-      for (const auto& shape : kShapes) {
+      for (const auto& shape : all_shapes()) {
         const std::string args =
             std::to_string(shape[0]) + "/" + std::to_string(shape[1]);
         const bool applies =

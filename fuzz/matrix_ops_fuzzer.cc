@@ -8,18 +8,22 @@
 // bit for bit as it was after an "ERROR: " report or made of finite numbers.
 // Products are checked against a double-precision reference; for them a
 // non-finite operand or a product beyond the float range may give
-// non-finite elements.
+// non-finite elements. Every operation is also done by the numeric core on
+// the same numbers: the property must store its elements bit for bit and
+// refuse what it refuses, with its message.
 #include <cfloat>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <limits>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "data_provider.h"
 #include "fuzz_check.h"
 #include "report.h"
+#include "zub_feedback/core.h"
 
 namespace {
 
@@ -89,6 +93,66 @@ bool same_value(float a, float b) {
   return (std::isnan(a) && std::isnan(b)) || bits_of(a) == bits_of(b);
 }
 
+// ---------------------------------------------------------------- the core
+// beside the property
+
+// The matrix's elements as the core takes them.
+zub_feedback::matrix elements(const GuardedMatrix& g) {
+  zub_feedback::matrix out(static_cast<size_t>(g.rows()),
+                           static_cast<size_t>(g.cols()));
+  for (int i = 0; i < g.rows(); ++i) {
+    for (int j = 0; j < g.cols(); ++j) {
+      out(static_cast<size_t>(i), static_cast<size_t>(j)) = g.at(i, j);
+    }
+  }
+  return out;
+}
+
+// The first "ERROR: " message of the call, or "".
+std::string error_message(const zub_test::LogCapture& log) {
+  for (const auto& e : log.entries()) {
+    if (e.message.rfind("ERROR: ", 0) == 0) return e.message;
+  }
+  return "";
+}
+
+// The property refused as the core did, in its words.
+void check_same_refusal(const zub_feedback::status& core, bool refused,
+                        const zub_test::LogCapture& log, const char* what) {
+  ZUB_FUZZ_CHECK(core.ok() == !refused, "%s: core %s, property %s", what,
+                 core.ok() ? "accepted" : "refused",
+                 refused ? "refused" : "accepted");
+  if (!refused) return;
+  ZUB_FUZZ_CHECK(error_message(log) == core.error().message,
+                 "%s: property said \"%s\", core \"%s\"", what,
+                 error_message(log).c_str(), core.error().message.c_str());
+}
+
+template <class T>
+zub_feedback::status status_of(const zub_feedback::result<T>& r) {
+  if (r) return {};
+  return r.error();
+}
+
+// The property's elements are the core's, each rounded to float.
+void check_same_elements(const GuardedMatrix& g, const zub_feedback::matrix& m,
+                         const char* what) {
+  ZUB_FUZZ_CHECK(m.rows() == static_cast<size_t>(g.rows()) &&
+                     m.cols() == static_cast<size_t>(g.cols()),
+                 "%s: core gave %zu x %zu, property is %d x %d", what, m.rows(),
+                 m.cols(), g.rows(), g.cols());
+  for (int i = 0; i < g.rows(); ++i) {
+    for (int j = 0; j < g.cols(); ++j) {
+      const float core =
+          static_cast<float>(m(static_cast<size_t>(i), static_cast<size_t>(j)));
+      ZUB_FUZZ_CHECK(bits_of(g.at(i, j)) == bits_of(core),
+                     "%s (%d, %d): property %g, core %g", what, i, j,
+                     static_cast<double>(g.at(i, j)),
+                     static_cast<double>(core));
+    }
+  }
+}
+
 // ---------------------------------------------------------------- inversions
 
 void fuzz_invert(zub_fuzz::data_provider& in) {
@@ -119,6 +183,14 @@ void fuzz_invert(zub_fuzz::data_provider& in) {
   zub_test::LogCapture log;
   a.matrix().invert(inverse.matrix(), spectrum, &tol, &nosv);
   KARST_debug = 0;
+
+  // The core does not see the shape of the property's result.
+  const bool core_sees_all = pr == n && pc == m;
+  const auto core =
+      zub_feedback::truncated_svd_inverse(elements(a), tol_before);
+  if (core_sees_all) {
+    check_same_refusal(status_of(core), reported_error(log), log, "invert");
+  }
 
   ZUB_FUZZ_CHECK(a.snapshot() == a_before, "invert changed its matrix");
   const bool must_refuse = pr != n || pc != m || m == 0 || n == 0 ||
@@ -167,6 +239,19 @@ void fuzz_invert(zub_fuzz::data_provider& in) {
   }
   ZUB_FUZZ_CHECK(log.last().level == zub_internal::kLevelTiming,
                  "last message: %s", log.last().message.c_str());
+
+  const zub_feedback::truncated_svd_result& c = core.value();
+  check_same_elements(inverse, c.inverse, "invert");
+  ZUB_FUZZ_CHECK(nosv == c.kept && bits_of(tol) == bits_of(c.tolerance),
+                 "count %d tolerance %g, core %d %g", nosv,
+                 static_cast<double>(tol), c.kept,
+                 static_cast<double>(c.tolerance));
+  for (int i = 0; i < spectrum.spectrum_length(); ++i) {
+    ZUB_FUZZ_CHECK(bits_of(spectrum.spectrum_value(i)) ==
+                       bits_of(static_cast<float>(
+                           c.singular_values[static_cast<size_t>(i)])),
+                   "singular value %d", i);
+  }
 }
 
 void fuzz_pinv(zub_fuzz::data_provider& in) {
@@ -198,11 +283,32 @@ void fuzz_pinv(zub_fuzz::data_provider& in) {
   const bool refused = reported_error(log);
   ZUB_FUZZ_CHECK(refused || (pr == n && pc == m),
                  "%d x %d into %d x %d: no error reported", m, n, pr, pc);
+  // A matrix that no SVD can take is refused before Armadillo sees it, and
+  // thrown as a failed SVD.
+  ZUB_FUZZ_CHECK(!threw || !a.all_finite() || !refused,
+                 "thrown after an error report for a finite matrix");
+  ZUB_FUZZ_CHECK(a.all_finite() || refused || pr != n || pc != m,
+                 "a NaN or an infinity, and no error reported");
+  const auto core = zub_feedback::pseudo_inverse(elements(a), tol_before);
+  if (pr == n && pc == m) {
+    // A failed SVD throws without a message, as Armadillo's pinv did.
+    const bool silent_failure =
+        !core && core.error().code == zub_feedback::error_code::svd_failed;
+    if (!silent_failure) {
+      check_same_refusal(status_of(core), refused, log, "pinv");
+    }
+    ZUB_FUZZ_CHECK(
+        threw == (!core &&
+                  (core.error().code == zub_feedback::error_code::svd_failed ||
+                   core.error().code == zub_feedback::error_code::not_finite)),
+        "pinv threw %d", threw);
+  }
   if (refused || threw) {
     ZUB_FUZZ_CHECK(inverse.snapshot() == inverse_before,
                    "refused or thrown, yet the inverse changed");
     return;
   }
+  check_same_elements(inverse, core.value().inverse, "pinv");
   ZUB_FUZZ_CHECK(inverse.guard_intact(inverse_before),
                  "an element stored outside the %d x %d inverse", pr, pc);
   ZUB_FUZZ_CHECK(inverse.all_finite(),
@@ -266,6 +372,13 @@ void fuzz_multiply(zub_fuzz::data_provider& in) {
     }
   }
 
+  const zub_feedback::matrix core_x = elements(x);
+  const zub_feedback::matrix core_y = elements(y);
+  zub_feedback::matrix core_out(static_cast<size_t>(out.rows()),
+                                static_cast<size_t>(out.cols()));
+  const zub_feedback::status core =
+      zub_feedback::multiply(core_x, core_y, core_out.view());
+
   zub_test::LogCapture log;
   x.matrix().multiply(y.matrix(), out.matrix());
 
@@ -280,6 +393,7 @@ void fuzz_multiply(zub_fuzz::data_provider& in) {
   ZUB_FUZZ_CHECK(refused == !fits, "%d x %d times %d x %d into %d x %d: %s", m,
                  k, ar, ac, out.rows(), out.cols(),
                  refused ? "refused" : "not refused");
+  check_same_refusal(core, refused, log, "multiply");
   if (refused) {
     ZUB_FUZZ_CHECK(out.snapshot() == out_before,
                    "refused, yet the product changed");
@@ -287,6 +401,7 @@ void fuzz_multiply(zub_fuzz::data_provider& in) {
   }
   ZUB_FUZZ_CHECK(out.guard_intact(out_before),
                  "an element stored outside the %d x %d product", m, ac);
+  check_same_elements(out, core_out, "multiply");
   for (int i = 0; i < m; ++i) {
     for (int j = 0; j < ac; ++j) {
       double sum = 0.0;
@@ -331,6 +446,13 @@ void fuzz_entrywise_product(zub_fuzz::data_provider& in) {
   const auto y_before = y.snapshot();
   const auto out_before = out.snapshot();
 
+  const zub_feedback::matrix core_x = elements(x);
+  const zub_feedback::matrix core_y = elements(y);
+  zub_feedback::matrix core_out(static_cast<size_t>(out.rows()),
+                                static_cast<size_t>(out.cols()));
+  const zub_feedback::status core =
+      zub_feedback::entrywise_product(core_x, core_y, core_out.view());
+
   zub_test::LogCapture log;
   x.matrix().entrywise_product(y.matrix(), out.matrix());
 
@@ -344,11 +466,13 @@ void fuzz_entrywise_product(zub_fuzz::data_provider& in) {
   const bool refused = reported_error(log);
   ZUB_FUZZ_CHECK(refused == !fits, "entrywise %d x %d, %d x %d into %d x %d", m,
                  n, ar, ac, out.rows(), out.cols());
+  check_same_refusal(core, refused, log, "entrywise_product");
   if (refused) {
     ZUB_FUZZ_CHECK(out.snapshot() == out_before, "refused, yet changed");
     return;
   }
   ZUB_FUZZ_CHECK(out.guard_intact(out_before), "stored outside the product");
+  check_same_elements(out, core_out, "entrywise_product");
   for (int i = 0; i < m; ++i) {
     for (int j = 0; j < n; ++j) {
       ZUB_FUZZ_CHECK(
@@ -376,6 +500,12 @@ void fuzz_transpose(zub_fuzz::data_provider& in) {
   const auto x_before = x.snapshot();
   const auto out_before = out.snapshot();
 
+  const zub_feedback::matrix core_x = elements(x);
+  zub_feedback::matrix core_out(static_cast<size_t>(out.rows()),
+                                static_cast<size_t>(out.cols()));
+  const zub_feedback::status core =
+      zub_feedback::transpose(core_x, core_out.view());
+
   zub_test::LogCapture log;
   x.matrix().transpose(out.matrix());
 
@@ -386,11 +516,13 @@ void fuzz_transpose(zub_fuzz::data_provider& in) {
   const bool refused = reported_error(log);
   ZUB_FUZZ_CHECK(refused == !fits, "%d x %d into %d x %d", m, n, out.rows(),
                  out.cols());
+  check_same_refusal(core, refused, log, "transpose");
   if (refused) {
     ZUB_FUZZ_CHECK(out.snapshot() == out_before, "refused, yet changed");
     return;
   }
   ZUB_FUZZ_CHECK(out.guard_intact(out_before), "stored outside the transpose");
+  check_same_elements(out, core_out, "transpose");
   for (int i = 0; i < m; ++i) {
     for (int j = 0; j < n; ++j) {
       ZUB_FUZZ_CHECK(

@@ -9,6 +9,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "gtest/gtest.h"
 #include "log_capture.h"
@@ -190,9 +191,49 @@ TEST_F(Pinv, FailedSvdReachesTheCallerWithTheInverseUntouched) {
   }
   testing::internal::GetCapturedStderr();
   expect_all(inv, 7.0f);
-  // The input message was logged before; no timing message after.
-  ASSERT_EQ(log.size(), 1u);
+  // The input message was logged before, then the element that no SVD can
+  // take (M20); no timing message after.
+  ASSERT_EQ(log.size(), 2u);
   EXPECT_EQ(log[0].message, "removed 1 values (< 0.001) in input\n");
+  EXPECT_EQ(log[1].message, "ERROR: element (1, 1) is not a finite number !\n");
+  EXPECT_EQ(log[1].level, kLevelError);
+}
+
+// Armadillo's shortcuts around its SVD used to return these as success: the
+// identity with a NaN as the identity, diag(inf, 2) as all zeros.
+TEST_F(Pinv, NonFiniteElementIsRefusedBeforeArmadillo) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  struct Case {
+    int n;
+    std::vector<float> a;  // n x n, row by row
+    const char* error;
+  };
+  const Case cases[] = {
+      {4,
+       {1, nan, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1},
+       "ERROR: element (0, 1) is not a finite number !\n"},
+      {2, {inf, 0, 0, 2}, "ERROR: element (0, 0) is not a finite number !\n"},
+      {2, {1, 0, 0, -inf}, "ERROR: element (1, 1) is not a finite number !\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    MDFA_ResponseMatrix a("A", c.n, c.n, nullptr);
+    for (int k = 0; k < c.n * c.n; ++k) {
+      a.set_value(c.a[static_cast<size_t>(k)], k / c.n, k % c.n, -1, -1, -1,
+                  -1);
+    }
+    MDFA_ResponseMatrix inv("INV", c.n, c.n, nullptr);
+    inv.init(7.0f);
+    float tol = 0.0f;
+    zub_test::LogCapture log;
+    EXPECT_THROW(a.pinv(inv, &tol), std::runtime_error);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].where, kName);
+    EXPECT_EQ(log[0].level, kLevelError);
+    EXPECT_EQ(log[0].message, c.error);
+    expect_all(inv, 7.0f);
+  }
 }
 
 // ---------------------------------------- against a double pseudo-inverse

@@ -58,8 +58,9 @@ struct pseudo_inverse_result {
 
 // Armadillo's pseudo-inverse with its own tolerance, after the input filter
 // that `tolerance` sets. Refuses a matrix that holds a NaN or an infinity
-// after that filter, a failed SVD, and an element of the inverse beyond the
-// float range.
+// after that filter (not_finite, naming the first in row-major order:
+// Armadillo's shortcuts would return garbage as success), a failed SVD,
+// and an element of the inverse beyond the float range.
 ZUB_FEEDBACK_API result<pseudo_inverse_result> pseudo_inverse(
     const_matrix_view a, float tolerance);
 
@@ -77,7 +78,9 @@ struct svd_inverse_result {
   int kept = 0;                         // modes in the inverse
 };
 
-// Refuses a NaN or an infinity in the matrix and a failed decomposition.
+// Refuses a NaN or an infinity in the matrix (not_finite, naming the first
+// in row-major order), a NaN rcond, a matrix too large for LAPACK's
+// integers (bad_argument) and a failed decomposition.
 ZUB_FEEDBACK_API result<svd_inverse_result> svd_inverse(
     const_matrix_view a, const svd_inverse_options& options = {});
 

@@ -1,5 +1,6 @@
 // Filling response matrices from literals and Armadillo matrices, reading
-// them back, and well-conditioned random test matrices.
+// them back, the core's row-major matrices to and from Armadillo's, and
+// well-conditioned random test matrices.
 #ifndef ZUB_TESTS_MATRIX_DATA_H
 #define ZUB_TESTS_MATRIX_DATA_H
 
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "zub_feedback.h"
+#include "zub_feedback/matrix.h"
 
 namespace zub_test {
 
@@ -39,6 +41,22 @@ inline arma::mat to_arma(const MDFA_ResponseMatrix& m) {
       a(static_cast<arma::uword>(i), static_cast<arma::uword>(j)) =
           m.value(i, j, -1, -1, -1, -1);
     }
+  }
+  return a;
+}
+
+inline zub_feedback::matrix to_core(const arma::mat& a) {
+  zub_feedback::matrix m(a.n_rows, a.n_cols);
+  for (arma::uword i = 0; i < a.n_rows; ++i) {
+    for (arma::uword j = 0; j < a.n_cols; ++j) m(i, j) = a(i, j);
+  }
+  return m;
+}
+
+inline arma::mat to_arma(zub_feedback::const_matrix_view m) {
+  arma::mat a(m.rows(), m.cols());
+  for (arma::uword i = 0; i < a.n_rows; ++i) {
+    for (arma::uword j = 0; j < a.n_cols; ++j) a(i, j) = m(i, j);
   }
   return a;
 }
