@@ -56,7 +56,7 @@
 
 #include "gsl_owners.h"
 #include "karst.h"
-#include "matrix_file.h"
+#include "load_file.h"
 #include "shifted_clock.h"
 #include "support/matrix_text.h"
 #include "zub_feedback.h"

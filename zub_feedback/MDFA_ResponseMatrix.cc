@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "gsl_owners.h"
-#include "matrix_file.h"
+#include "load_file.h"
 #include "report.h"
 #include "svd_cutoff.h"
 #include "zub_feedback.h"
@@ -286,8 +286,8 @@ void MDFA_ResponseMatrix::transpose(MDFA_ResponseMatrix& transR) {
 // ---------------------------------------------------------------- loading from
 // a file
 
-// The body lives beside the file reading it builds on, where tests can give
-// it a clock of their own.
+// The body is an adapter over the core's file unit (load_file.cc), where
+// tests can give it a clock of their own.
 bool MDFA_ResponseMatrix::load_file(const char* fname) {
   return zub_internal::load_matrix_file(*this, fname,
                                         zub_internal::system_file_clock());

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 
+#include "message_text.h"  // kMessageBufferSize
 #include "zub_feedback.h"
 
 namespace zub_internal {
@@ -14,9 +15,6 @@ namespace zub_internal {
 using zub_feedback::kLevelError;
 using zub_feedback::kLevelInfo;
 using zub_feedback::kLevelTiming;
-
-// Every message is cut to what fits this buffer (99 characters).
-constexpr std::size_t kMessageBufferSize = 100;
 
 // Formats one message into the fixed buffer and hands it to the framework's
 // logger under `name`, the reporting operation.
