@@ -62,9 +62,9 @@
 
 #include "gsl_owners.h"
 #include "karst.h"
-#include "matrix_file.h"
+#include "load_file.h"
+#include "matrix_io.h"
 #include "shifted_clock.h"
-#include "support/matrix_text.h"
 #include "zub_feedback.h"
 #include "zub_feedback/core.h"
 
@@ -183,8 +183,8 @@ class MatrixFile {
                std::to_string(m) + "x" + std::to_string(n) + ".txt")) {
     const std::vector<double> v = test_values(m, n);
     std::ofstream out(path_);
-    out << zub_cli::matrix_text(
-        m, n, [&](int i, int j) { return v[static_cast<size_t>(i * n + j)]; });
+    out << zub_feedback::matrix_text(zub_feedback::const_matrix_view(
+        v.data(), static_cast<size_t>(m), static_cast<size_t>(n)));
   }
   ~MatrixFile() {
     std::error_code ignored;

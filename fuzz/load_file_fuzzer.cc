@@ -4,7 +4,9 @@
 // (guard band included) and the messages are checked against a plain
 // line-by-line reading of the same bytes: a false result leaves the matrix
 // bit for bit as it was, a true one fills exactly the matrix's elements and
-// nothing else. The load runs with a clock that sees every file as long
+// nothing else. The core's parse of the same bytes with the same shape must
+// give the same outcome: its refusal the message logged, its values the
+// floats stored. The load runs with a clock that sees every file as long
 // settled: a fresh file would otherwise cost a pause of 50 ms per input.
 #include <time.h>
 #include <unistd.h>
@@ -18,7 +20,8 @@
 
 #include "data_provider.h"
 #include "fuzz_check.h"
-#include "matrix_file.h"
+#include "load_file.h"
+#include "matrix_io.h"
 #include "report.h"
 #include "shifted_clock.h"
 
@@ -156,6 +159,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
           log[0].level == kLevelInfo,
       "first message: %s", log[0].message.c_str());
 
+  // The property's dimensions may be negative; the public parse takes
+  // sizes.
+  const zub_feedback::result<zub_feedback::matrix_file> core =
+      rows >= 0 && cols >= 0
+          ? zub_feedback::parse_matrix_text(
+                text, {static_cast<size_t>(rows), static_cast<size_t>(cols)})
+          : zub_internal::parse_text(text, rows, cols);
+  ZUB_FUZZ_CHECK(core.ok() == loaded, "the core's parse gave %d, load_file %d",
+                 core.ok(), loaded);
+  ZUB_FUZZ_CHECK(loaded || core.error().message == log[1].message,
+                 "the core refused with \"%s\", load_file logged \"%s\"",
+                 loaded ? "" : core.error().message.c_str(),
+                 log[1].message.c_str());
+
   if (!loaded) {
     const std::string expected =
         M != rows ? message(
@@ -188,6 +205,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     for (int c = 0; c < cols; ++c) {
       expected_bits[static_cast<size_t>(r * stride + c)] =
           zub_fuzz::bits_of(static_cast<float>(values[static_cast<size_t>(c)]));
+    }
+  }
+  // The core holds the stored floats, as doubles.
+  const zub_feedback::matrix& values = core.value().values;
+  ZUB_FUZZ_CHECK(core.value().bytes == ref.len, "the core counts %lld bytes",
+                 core.value().bytes);
+  for (int r = 0; r < rows; ++r) {
+    for (int c = 0; c < cols; ++c) {
+      const double v = values(static_cast<size_t>(r), static_cast<size_t>(c));
+      ZUB_FUZZ_CHECK(
+          zub_fuzz::bits_of(static_cast<float>(v)) ==
+                  expected_bits[static_cast<size_t>(r * stride + c)] &&
+              static_cast<double>(static_cast<float>(v)) == v,
+          "the core's element (%d, %d) is %.17g", r, c, v);
     }
   }
   const std::vector<std::uint32_t> after = g.snapshot();

@@ -12,7 +12,7 @@ src=$(cd "$(dirname "$0")/../fuzz" && pwd)
 out="$build/fuzz"
 
 status=0
-for target in load_file ringbuf_get matrix_ops; do
+for target in load_file matrix_text ringbuf_get matrix_ops; do
   work="$out/corpus/$target"
   mkdir -p "$work" "$out/artifacts"
   dict=""

@@ -274,13 +274,11 @@ TEST(FeedbackDemoFiles, BadFilesExitWithStatusOne) {
   const program_result s =
       demo({"--file", short_line, "--monitors", "2", "--actuators", "2"});
   expect_refused(s, 1, "does not load: 1 offending line");
-  EXPECT_NE(s.err.find("line 1 (row 0): 1 value where the last data line "
-                       "has 2"),
-            std::string::npos)
+  EXPECT_NE(s.err.find("line 1 holds 1 value, not 2"), std::string::npos)
       << s.err;
   const std::string inf = dir.write("inf.txt", "1 2\n3 1e39\n");
   expect_refused(demo({"--file", inf, "--monitors", "2", "--actuators", "2"}),
-                 1, "line 2 (row 1): value 2 is beyond the float range");
+                 1, "line 2: value 2, \"1e39\", is beyond the float range");
 }
 
 // ---------------------------------------- failures a server must notice

@@ -3,6 +3,7 @@
 // long for the stream to be given whole.
 #include "matrix_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -241,6 +242,72 @@ TEST(ReadFileOnce, RewriteDuringThePauseIsAChange) {
   std::string bytes;
   EXPECT_EQ(read_file_once(path.c_str(), bytes, clock),
             file_read_result::changed);
+}
+
+// A clock at a time given in seconds after the file's status change.
+class clock_after_ctime : public zub_internal::file_clock {
+ public:
+  clock_after_ctime(const struct timespec& ctime, double after) {
+    const long long ns = ctime.tv_sec * 1000000000LL + ctime.tv_nsec +
+                         static_cast<long long>(after * 1e9);
+    now_ = {static_cast<time_t>(ns / 1000000000LL),
+            static_cast<long>(ns % 1000000000LL)};
+  }
+  struct timespec now() const override {
+    return now_;
+  }
+  void pause(long) const override { ++pauses; }
+  mutable int pauses = 0;
+
+ private:
+  struct timespec now_;
+};
+
+// Each time stamp counts on its own (M19): a modification time set ahead
+// of the clock (touch -d, an unpacked archive) does not hide a status
+// change a moment ago, nor an old status change a fresh modification time.
+TEST(ReadFileOnce, EachTimeStampCountsOnItsOwn) {
+  const zub_test::TempDir dir;
+  const struct {
+    double mtime;  // seconds after the status change
+    double now;    // seconds after the status change
+    int pauses;
+  } cases[] = {{3600, 0.5, 1}, {3600, 10, 0},   {-3600, 0.5, 1}, {-3600, 10, 0},
+               {1.0, 2.5, 1},  {3600, -0.5, 0}, {-1.0, 1.5, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.mtime << " " << c.now);
+    const std::string path = dir.write("m.txt", "1 2\n");
+    // Setting the modification time is itself the status change.
+    struct timespec t {};
+    ::clock_gettime(CLOCK_REALTIME, &t);
+    const long long ns = t.tv_sec * 1000000000LL + t.tv_nsec +
+                         static_cast<long long>(c.mtime * 1e9);
+    const struct timespec times[2] = {{0, UTIME_OMIT},
+                                      {static_cast<time_t>(ns / 1000000000LL),
+                                       static_cast<long>(ns % 1000000000LL)}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    const clock_after_ctime clock(st.st_ctim, c.now);
+    std::string bytes;
+    EXPECT_EQ(read_file_once(path.c_str(), bytes, clock), file_read_result::ok);
+    EXPECT_EQ(bytes, "1 2\n");
+    EXPECT_EQ(clock.pauses, c.pauses);
+  }
+}
+
+// The core's reading says it in load_file's words.
+TEST(ReadFileOnce, ChangeIsRefusedInLoadFilesWords) {
+  const zub_test::TempDir dir;
+  const std::string path = dir.write("m.txt", "1 2\n");
+  test_clock clock(path, 0.5);
+  clock.during_pause = [&] { dir.write("m.txt", "3 4\n"); };
+  const auto r = zub_internal::read_text(path.c_str(), clock);
+  ASSERT_FALSE(r.ok());
+  EXPECT_EQ(r.error().code, zub_feedback::error_code::file_changed);
+  EXPECT_EQ(r.error().message,
+            "ERROR: file " + path + " changed while loading!");
+  EXPECT_EQ(r.error().detail, path + " changed while it was read");
 }
 
 // Files under /proc and /sys give a size that is not their length.

@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "matrix_io.h"
 #include "memory_probe.h"
 #include "temp_file.h"
 #include "zub_feedback.h"
@@ -72,15 +73,15 @@ constexpr int kMonitors = 24;
 constexpr int kActuators = 16;
 
 std::string matrix_text(int rows, int cols) {
-  std::string text = "# response matrix\n";
+  zub_feedback::matrix m(static_cast<size_t>(rows), static_cast<size_t>(cols));
   for (int i = 0; i < rows; ++i) {
     for (int j = 0; j < cols; ++j) {
       // Diagonally dominant, so every singular value is kept.
-      const double v = (i == j ? 4.0 : 0.0) + 0.01 * ((i * 7 + j * 3) % 11);
-      text += std::to_string(v) + (j + 1 < cols ? " " : "\n");
+      m(static_cast<size_t>(i), static_cast<size_t>(j)) =
+          (i == j ? 4.0 : 0.0) + 0.01 * ((i * 7 + j * 3) % 11);
     }
   }
-  return text;
+  return "# response matrix\n" + zub_feedback::matrix_text(m);
 }
 
 // Everything a feedback server does with the library in one cycle, and the

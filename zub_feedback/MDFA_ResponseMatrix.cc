@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "inversion_steps.h"
-#include "matrix_file.h"
+#include "load_file.h"
 #include "refusals.h"
 #include "report.h"
 #include "svd_cutoff.h"
@@ -279,8 +279,8 @@ void MDFA_ResponseMatrix::transpose(MDFA_ResponseMatrix& transR) {
 // ---------------------------------------------------------------- loading from
 // a file
 
-// The body lives beside the file reading it builds on, where tests can give
-// it a clock of their own.
+// The body is an adapter over the core's file unit (load_file.cc), where
+// tests can give it a clock of their own.
 bool MDFA_ResponseMatrix::load_file(const char* fname) {
   return zub_internal::load_matrix_file(*this, fname,
                                         zub_internal::system_file_clock());

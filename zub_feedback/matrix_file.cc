@@ -7,15 +7,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <locale>
 #include <sstream>
 #include <vector>
 
-#include "report.h"
-#include "zub_feedback.h"
+#include "message_text.h"
 
 namespace zub_internal {
 
@@ -34,6 +36,13 @@ class file_descriptor {
   file_descriptor(const file_descriptor&) = delete;
   file_descriptor& operator=(const file_descriptor&) = delete;
   int get() const { return fd_; }
+  // Closes now, for a writer to learn of a failure that only the close
+  // reports: 0, or -1 with errno set.
+  int close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd);
+  }
 
  private:
   int fd_;
@@ -107,14 +116,20 @@ double seconds(const struct timespec& t) {
 // two reads in a row then agree on a mix. Such a file is compared once more
 // after kSettle. kRecent covers time stamps as coarse as a second. A time
 // stamp in the future (clock skew, a network file system) is not taken for
-// a file being written: it would cost the pause at every load.
+// a file being written: it would cost the pause at every load. Each stamp
+// counts on its own: a modification time set into the future (touch -d,
+// an archive's time) must not hide a status change a moment ago.
 constexpr double kRecent = 2.0;
 constexpr long kSettleNanoseconds = 50 * 1000 * 1000;
 
-bool changed_recently(const struct stat& st, const file_clock& clock) {
-  const double changed_at = std::max(seconds(st.st_mtim), seconds(st.st_ctim));
-  const double age = seconds(clock.now()) - changed_at;
+bool recent(const struct timespec& stamp, double now) {
+  const double age = now - seconds(stamp);
   return age >= 0.0 && age < kRecent;
+}
+
+bool changed_recently(const struct stat& st, const file_clock& clock) {
+  const double now = seconds(clock.now());
+  return recent(st.st_mtim, now) || recent(st.st_ctim, now);
 }
 
 // Reads the file from its start to its end into `bytes`. The size that its
@@ -172,11 +187,14 @@ file_read_result read_file_once(const char* path, std::string& bytes,
   struct stat between {};
   if (::fstat(fd.get(), &between) != 0) return file_read_result::cannot_read;
   if (!same_status(before, between)) return file_read_result::changed;
+  // A write during the read would have stamped the file with a time that is
+  // recent now.
+  if (!changed_recently(between, clock)) return file_read_result::ok;
 
   // The second read compares: a rewrite in place within one tick of a
   // coarse clock leaves the status as it was.
   int same = holds(fd.get(), bytes);
-  if (same == 1 && changed_recently(between, clock)) {
+  if (same == 1) {
     clock.pause(kSettleNanoseconds);
     same = holds(fd.get(), bytes);
   }
@@ -356,129 +374,573 @@ text_shape measure_text(const std::string& text) {
   return shape;
 }
 
-// ---------------------------------------------------------------- checking and
-// loading
+// ---------------------------------------------------------------- a data
+// line, and why it does not load
 
-line_check check_data_line(value_reader& values, const file_line& line,
-                           long long cols, std::vector<float>* row) {
-  line_check check;
+line_reading read_data_line(value_reader& values, const file_line& line,
+                            long long cols, std::vector<double>* row) {
+  line_reading r;
   values.start(line);
   double val;
   while (values.next(val)) {
-    if (++check.values > cols) continue;
+    // stop() is where the value just read began.
+    if (++r.values > cols) {
+      if (r.values == cols + 1) r.extra_at = values.stop();
+      continue;
+    }
     const float f = static_cast<float>(val);
-    if (std::isinf(f) && check.first_beyond == 0) {
-      check.first_beyond = check.values;
+    if (std::isinf(f) && r.first_beyond == 0) {
+      r.first_beyond = r.values;
+      r.beyond_at = values.stop();
     }
     if (row != nullptr) row->push_back(f);
   }
-  if (check.values != cols) {
-    check.fault = line_fault::value_count;
-  } else if (check.first_beyond != 0) {
-    check.fault = line_fault::beyond_float;
-  }
-  return check;
+  r.stop = values.stop();
+  return r;
 }
 
-std::string line_fault_message(const file_line& line, const line_check& check,
-                               long long cols) {
-  char emsg[kMessageBufferSize] = "";
-  switch (check.fault) {
-    case line_fault::none:
-      break;
-    case line_fault::value_count:
-      std::snprintf(emsg, sizeof emsg,
-                    "ERROR: line %lld has %lld values, not %lld!", line.number,
-                    check.values, cols);
-      break;
-    case line_fault::beyond_float:
-      std::snprintf(emsg, sizeof emsg,
-                    "ERROR: value %lld of line %lld is beyond the float range!",
-                    check.first_beyond, line.number);
-      break;
-  }
-  return emsg;
+namespace {
+
+using zub_feedback::error_code;
+using zub_feedback::refusal;
+
+// printf's formatting, whole: a detail is not cut as a logged message is.
+__attribute__((format(printf, 1, 2))) std::string printed(const char* format,
+                                                          ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  std::vsnprintf(&out[0], out.size() + 1, format, again);
+  va_end(again);
+  return out;
 }
 
-// A load fills the whole matrix from one version of one file, or nothing:
-// the file is read once into memory, both passes run over that copy, and
-// every value is read and checked before the first is stored.
-bool load_matrix_file(MDFA_ResponseMatrix& m, const char* fname,
-                      const file_clock& clock) {
-  const std::string name = "MDFA_ResponseMatrix::load_file";
-  report(name, kLevelInfo, "INFO: Loading file %s ...", fname);
+bool blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
 
+const char* word_end(const char* p, const char* end) {
+  while (p != end && !blank(*p)) ++p;
+  return p;
+}
+
+// A word of a line as it may be shown: bytes that are not printable as
+// \xNN, cut after 20 characters.
+std::string shown_word(const char* p, const char* end) {
+  std::string out;
+  int n = 0;
+  for (const char* q = p; q != word_end(p, end); ++q) {
+    if (++n > 20) {
+      out += "...";
+      break;
+    }
+    const unsigned char c = static_cast<unsigned char>(*q);
+    if (c < 0x20 || c >= 0x7f) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out += *q;
+    }
+  }
+  return out;
+}
+
+// Whether a word is a number that formatted extraction refuses for lying
+// beyond the range of a double ("1e400").
+bool beyond_double(const char* p, const char* end) {
+  const std::string word(p, word_end(p, end));
+  errno = 0;
+  char* rest = nullptr;
+  const double v = std::strtod(word.c_str(), &rest);
+  return *rest == '\0' && errno == ERANGE && std::isinf(v);
+}
+
+bool starts_with_bom(const file_line& line) {
+  return line.number == 1 && line.end - line.begin >= 3 &&
+         std::memcmp(line.begin, "\xEF\xBB\xBF", 3) == 0;
+}
+
+std::string count_of(long long n, long long cols) {
+  return printed("%lld value%s, not %lld", n, n == 1 ? "" : "s", cols);
+}
+
+// Where and why the values of a line end before its end and its comment:
+// the text after "line N" in a detail, empty when they do not.
+struct values_end {
+  long long position = 0;
   std::string text;
-  switch (read_file_once(fname, text, clock)) {
-    case file_read_result::ok:
-      break;
-    case file_read_result::cannot_read:
-      report(name, kLevelError, "ERROR: file %s not found!", fname);
-      return false;
-    case file_read_result::changed:
-      report(name, kLevelError, "ERROR: file %s changed while loading!", fname);
-      return false;
-  }
-  // First pass: M data lines, N values on the last of them, len bytes up to
-  // the end of that line (the file's length when no line feed ends it).
-  const text_shape shape = measure_text(text);
-  if (m.rows != shape.rows) {
-    report(name, kLevelError,
-           "ERROR: No. rows (%lld) do not match no. of monitors (%d)!",
-           shape.rows, m.rows);
-    return false;
-  }
-  if (m.cols != shape.cols) {
-    report(name, kLevelError,
-           "ERROR: No. columns (%lld) do not match no. of actuators (%d)!",
-           shape.cols, m.cols);
-    return false;
-  }
+  std::string clause;
+  bool counted = true;  // whether the line's count says more
+};
 
-  // Second pass: data line i fills row i. The first line that does not
-  // load ends the load with its reason. The staging grows with what the
-  // file holds, not with what the matrix's shape promises.
-  const int M = m.rows;
-  const int N = m.cols;
-  std::vector<float> staged;
-  staged.reserve(static_cast<size_t>(
-      std::min<long long>(static_cast<long long>(M) * N,
-                          static_cast<long long>(text.size() / 2 + 1))));
+values_end why_values_end(const file_line& line, const line_reading& r,
+                          bool after_last_row) {
+  values_end out;
+  const char* stop = r.stop;
+  if (starts_with_bom(line)) {
+    out.position = 1;
+    out.text = shown_word(line.begin, line.begin + 3);
+    out.clause =
+        " starts with a byte-order mark (bytes EF BB BF), so the loader reads "
+        "no value from it";
+    out.counted = false;
+  } else if (r.values == 0 && stop == line.end) {
+    out.clause = after_last_row
+                     ? " is blank: a blank line after the last row counts "
+                       "as a row"
+                     : " is blank: a blank line counts as a row";
+    out.counted = false;
+  } else if (r.values == 0 && *stop == '#') {
+    out.position = 1;
+    out.text = "#";
+    out.clause =
+        ": \"#\" after blanks is not a comment: the \"#\" must be the line's "
+        "first character";
+    out.counted = false;
+  } else if (stop != line.end && *stop != '#') {
+    const char* word = stop;
+    while (word != line.begin && !blank(word[-1])) --word;
+    out.position = r.values + 1;
+    out.text = shown_word(stop, line.end);
+    const std::string whole = shown_word(word, line.end);
+    if (beyond_double(stop, line.end)) {
+      out.clause = ": \"" + out.text + "\" is beyond the range of a double";
+    } else if (*stop == ',' && word != stop) {
+      out.clause = ": the \",\" in \"" + whole +
+                   "\" is not a number: blanks separate the values, and "
+                   "\".\" is the decimal point";
+    } else if (word != stop) {
+      out.clause =
+          ": \"" + out.text + "\" in \"" + whole + "\" is not a number";
+    } else {
+      out.clause = ": \"" + out.text + "\" is not a number";
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+refusal line_refusal(const file_line& line, const line_reading& r,
+                     long long cols, bool after_last_row) {
+  refusal out;
+  out.line = line.number;
+  const std::string where = printed("line %lld", line.number);
+  if (r.values == cols) {
+    out.code = error_code::beyond_float;
+    out.message = message_text(
+        "ERROR: value %lld of line %lld is beyond the float range!",
+        r.first_beyond, line.number);
+    out.position = r.first_beyond;
+    out.text = shown_word(r.beyond_at, line.end);
+    out.detail = where + printed(": value %lld, \"", r.first_beyond) +
+                 out.text + "\", is beyond the float range";
+    return out;
+  }
+  out.code = error_code::bad_line;
+  out.message = message_text("ERROR: line %lld has %lld values, not %lld!",
+                             line.number, r.values, cols);
+  if (r.values > cols) {
+    out.position = cols + 1;
+    out.text = shown_word(r.extra_at, line.end);
+    out.detail = where + " holds " + count_of(r.values, cols);
+    return out;
+  }
+  const values_end why = why_values_end(line, r, after_last_row);
+  out.position = why.position;
+  out.text = why.text;
+  out.detail = where + why.clause;
+  if (why.counted) {
+    out.detail += (why.clause.empty() ? " holds " : "; it holds ") +
+                  count_of(r.values, cols);
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------- parsing
+
+namespace {
+
+using zub_feedback::matrix_file;
+using zub_feedback::result;
+
+// Whether a data line after `line` holds anything but blanks.
+bool filled_line_after(const std::string& text, const file_line& line) {
+  const char* const end = text.data() + text.size();
+  bool comment = false;
+  for (const char* p = line.end; p != end; ++p) {
+    if (*p == '\n') {
+      comment = p + 1 != end && p[1] == '#';
+    } else if (!comment && !blank(*p)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The first data line that does not load as a row of `cols` values and
+// passes `wanted`, as its refusal; a refusal with line 0 when there is none.
+template <class Wanted>
+refusal first_fault(const std::string& text, long long cols, Wanted wanted) {
   value_reader values;
   file_line line;
   for (line_cursor lines(text); lines.next(line);) {
     if (line.is_comment()) continue;
-    const line_check check = check_data_line(values, line, N, &staged);
-    if (check.fault != line_fault::none) {
-      report(name, kLevelError, "%s",
-             line_fault_message(line, check, N).c_str());
-      return false;
+    const line_reading r = read_data_line(values, line, cols);
+    if (!r.loads(cols) && wanted(r)) {
+      return line_refusal(line, r, cols, !filled_line_after(text, line));
+    }
+  }
+  return refusal{};
+}
+
+// The file line of data line n (from 1); 0 when there is none.
+long long data_line(const std::string& text, long long n) {
+  file_line line;
+  long long row = 0;
+  for (line_cursor lines(text); lines.next(line);) {
+    if (!line.is_comment() && ++row == n) return line.number;
+  }
+  return 0;
+}
+
+// The refusal of a shape check, with the first line at fault as its detail.
+refusal shape_refusal(error_code code, std::string message,
+                      const refusal& fault) {
+  refusal out = fault;
+  out.code = code;
+  out.message = std::move(message);
+  return out;
+}
+
+refusal rows_refusal(const std::string& text, const text_shape& shape,
+                     long long rows, long long cols) {
+  std::string message = message_text(
+      "ERROR: No. rows (%lld) do not match no. of monitors (%lld)!", shape.rows,
+      rows);
+  // Too many: a blank line, a row split in two, a line of text. Too few:
+  // rows joined on one line.
+  const refusal fault =
+      shape.rows > rows
+          ? first_fault(text, cols, [](const line_reading&) { return true; })
+          : first_fault(text, cols, [cols](const line_reading& r) {
+              return r.values > cols;
+            });
+  if (fault.line != 0) {
+    return shape_refusal(error_code::bad_rows, std::move(message), fault);
+  }
+  refusal out;
+  out.code = error_code::bad_rows;
+  out.message = std::move(message);
+  out.line = shape.rows > rows ? data_line(text, rows + 1) : 0;
+  const std::string held =
+      printed("the file holds %lld data line%s, not %lld", shape.rows,
+              shape.rows == 1 ? "" : "s", rows);
+  out.detail =
+      out.line != 0
+          ? printed("line %lld is data line %lld: ", out.line, rows + 1) + held
+          : held;
+  return out;
+}
+
+refusal cols_refusal(const std::string& text, const text_shape& shape,
+                     long long cols) {
+  std::string message = message_text(
+      "ERROR: No. columns (%lld) do not match no. of actuators (%lld)!",
+      shape.cols, cols);
+  const refusal fault =
+      first_fault(text, cols, [](const line_reading&) { return true; });
+  if (fault.line != 0) {
+    return shape_refusal(error_code::bad_cols, std::move(message), fault);
+  }
+  refusal out;
+  out.code = error_code::bad_cols;
+  out.message = std::move(message);
+  out.detail = "the file holds no data line";
+  return out;
+}
+
+}  // namespace
+
+result<matrix_file> parse_text(const std::string& text, long long rows,
+                               long long cols) {
+  // load_file's order: the number of data lines, the values on the last of
+  // them, then each data line in turn.
+  const text_shape shape = measure_text(text);
+  if (shape.rows != rows) return rows_refusal(text, shape, rows, cols);
+  if (shape.cols != cols) return cols_refusal(text, shape, cols);
+
+  // The staging grows with what the file holds, not with what the shape
+  // promises: each value takes at least two bytes but the last.
+  const long long cap = static_cast<long long>(text.size() / 2 + 1);
+  std::vector<double> staged;
+  staged.reserve(
+      static_cast<size_t>(cols == 0 || rows <= cap / cols ? rows * cols : cap));
+  value_reader values;
+  file_line line;
+  for (line_cursor lines(text); lines.next(line);) {
+    if (line.is_comment()) continue;
+    const line_reading r = read_data_line(values, line, cols, &staged);
+    if (!r.loads(cols)) {
+      return line_refusal(line, r, cols, !filled_line_after(text, line));
+    }
+  }
+  matrix_file out;
+  out.values = zub_feedback::matrix(static_cast<size_t>(rows),
+                                    static_cast<size_t>(cols));
+  std::copy(staged.begin(), staged.end(), out.values.data());
+  out.bytes = shape.bytes;
+  return out;
+}
+
+zub_feedback::matrix_text_diagnosis diagnose_text(const std::string& text) {
+  struct read_line {
+    file_line line;
+    long long values;
+    bool beyond;
+    const char* stop;
+  };
+  std::vector<read_line> data;
+  long long last_filled = 0;  // file line of the last data line not blank
+  {
+    value_reader values;
+    file_line line;
+    for (line_cursor lines(text); lines.next(line);) {
+      if (line.is_comment()) continue;
+      const line_reading r = read_data_line(values, line, LLONG_MAX);
+      data.push_back({line, r.values, r.first_beyond != 0, r.stop});
+      if (r.values != 0 || r.stop != line.end) last_filled = line.number;
     }
   }
 
-  // The base's own store is used, whatever a subclass does. Each stored
-  // element's former value takes its place in `staged`, to be put back if
-  // an exception (from the store or the logger) ends the load.
-  size_t stored = 0;
-  try {
-    for (int i = 0; i < M; ++i) {
-      for (int j = 0; j < N; ++j, ++stored) {
-        const float former = m.K_mdfloat_array::value(i, j, -1, -1, -1, -1);
-        m.K_mdfloat_array::set_value(staged[stored], i, j, -1, -1, -1, -1);
-        staged[stored] = former;
-      }
-    }
-    report(name, kLevelInfo,
-           "INFO: Read %lld bytes from: %s into %d x %d GSL array", shape.bytes,
-           fname, M, N);
-  } catch (...) {
-    for (size_t k = 0; k < stored; ++k) {
-      m.K_mdfloat_array::set_value(staged[k], static_cast<int>(k / N),
-                                   static_cast<int>(k % N), -1, -1, -1, -1);
-    }
-    throw;
+  // The count most lines hold; a tie goes to the count met last, so that
+  // where the lines cannot decide the last one decides, as for load_file.
+  struct tally {
+    long long lines = 0;
+    size_t last = 0;
+  };
+  std::vector<std::pair<long long, tally>> counts;
+  for (size_t k = 0; k < data.size(); ++k) {
+    if (data[k].values == 0) continue;
+    auto it = std::find_if(counts.begin(), counts.end(), [&](const auto& c) {
+      return c.first == data[k].values;
+    });
+    if (it == counts.end())
+      it = counts.insert(counts.end(), {data[k].values, {}});
+    ++it->second.lines;
+    it->second.last = k;
   }
-  return true;
+  long long cols = 0;
+  tally best;
+  for (const auto& c : counts) {
+    if (c.second.lines > best.lines ||
+        (c.second.lines == best.lines && c.second.last > best.last)) {
+      cols = c.first;
+      best = c.second;
+    }
+  }
+
+  zub_feedback::matrix_text_diagnosis out;
+  out.shape.rows = data.size();
+  out.shape.cols = static_cast<size_t>(cols);
+  value_reader values;
+  for (const read_line& d : data) {
+    if (d.values == cols && !d.beyond) continue;
+    const line_reading r = read_data_line(values, d.line, cols);
+    out.lines.push_back(
+        line_refusal(d.line, r, cols, d.line.number > last_filled));
+  }
+
+  if (!data.empty() && cols == 0) {
+    out.note = "no data line holds a value";
+    const auto filled = std::find_if(
+        data.begin(), data.end(), [](auto& d) { return d.stop != d.line.end; });
+    if (filled != data.end()) {
+      const line_reading r = read_data_line(values, filled->line, 0);
+      const values_end why = why_values_end(filled->line, r, false);
+      out.note +=
+          printed(" (line %lld", filled->line.number) + why.clause + ")";
+    }
+  } else if (cols == 1 && out.lines.empty()) {
+    // One value a line, ended by a comma: "1,5 2,0" reads as 1.
+    const auto comma = std::find_if(data.begin(), data.end(), [](auto& d) {
+      return *d.stop == ',' && d.stop != d.line.end;
+    });
+    if (comma != data.end()) {
+      const char* word = comma->stop;
+      while (word != comma->line.begin && !blank(word[-1])) --word;
+      const std::string whole = shown_word(word, comma->line.end);
+      out.note = printed(
+          "every data line holds one value; on line %lld it ends at a comma "
+          "(\"%s\"): decimal commas? The loader reads \"%s\" as %.*s, as "
+          "\".\" is the decimal point",
+          comma->line.number, whole.c_str(), whole.c_str(),
+          static_cast<int>(comma->stop - word), word);
+    }
+  }
+  return out;
+}
+
+result<matrix_file> parse_text(const std::string& text) {
+  zub_feedback::matrix_text_diagnosis d = diagnose_text(text);
+  if (d.lines.empty()) {
+    return parse_text(text, static_cast<long long>(d.shape.rows),
+                      static_cast<long long>(d.shape.cols));
+  }
+  refusal first = std::move(d.lines.front());
+  if (d.lines.size() > 1) {
+    first.detail += printed("; %zu more line%s do%s not load",
+                            d.lines.size() - 1, d.lines.size() == 2 ? "" : "s",
+                            d.lines.size() == 2 ? "es" : "");
+  }
+  return first;
+}
+
+// ---------------------------------------------------------------- reading a
+// file as the core
+
+namespace {
+
+// Why a file could not be read, as an operator can act on it.
+std::string unreadable(const char* path) {
+  struct stat st {};
+  if (::stat(path, &st) != 0) {
+    return std::string("cannot read ") + path + ": " + std::strerror(errno);
+  }
+  if (!S_ISREG(st.st_mode)) return std::string(path) + " is not a regular file";
+  if (::access(path, R_OK) != 0) {
+    return std::string("cannot read ") + path + ": " + std::strerror(errno);
+  }
+  return std::string("cannot read ") + path + ": read error";
+}
+
+}  // namespace
+
+result<std::string> read_text(const char* path, const file_clock& clock) {
+  std::string bytes;
+  refusal out;
+  switch (read_file_once(path, bytes, clock)) {
+    case file_read_result::ok:
+      return bytes;
+    case file_read_result::cannot_read:
+      out.code = error_code::cannot_read;
+      out.message = message_text("ERROR: file %s not found!", path);
+      out.detail = unreadable(path);
+      break;
+    case file_read_result::changed:
+      out.code = error_code::file_changed;
+      out.message = message_text("ERROR: file %s changed while loading!", path);
+      out.detail = std::string(path) + " changed while it was read";
+      break;
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------- writing
+
+std::string format_matrix(zub_feedback::const_matrix_view m) {
+  std::string out;
+  char buf[32];
+  for (size_t i = 0; i < m.rows(); ++i) {
+    for (size_t j = 0; j < m.cols(); ++j) {
+      std::snprintf(buf, sizeof buf, "%s%.9g", j == 0 ? "" : " ", m(i, j));
+      out += buf;
+    }
+    out += '\n';
+  }
+  return out;
+}
+
+std::string write_failure_text(const write_result& w) {
+  std::string out = "cannot write " + w.failed;
+  if (w.error != 0) out += std::string(": ") + std::strerror(w.error);
+  return out;
+}
+
+namespace {
+
+// 0, or the errno of the failure.
+int write_all(int fd, const std::string& text) {
+  for (size_t done = 0; done < text.size();) {
+    const ssize_t k = ::write(fd, text.data() + done, text.size() - done);
+    if (k < 0 && errno == EINTR) continue;
+    if (k < 0) return errno;
+    done += static_cast<size_t>(k);
+  }
+  return 0;
+}
+
+// The rename reaches the disk with its directory. A failure here leaves the
+// new file in place, and is not one of the write.
+void sync_directory(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "."
+                          : slash == 0               ? "/"
+                                                     : path.substr(0, slash);
+  const file_descriptor fd(
+      ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() >= 0) ::fsync(fd.get());
+}
+
+}  // namespace
+
+write_result write_file_atomically(const std::string& path,
+                                   const std::string& text) {
+  const std::string part = path + ".part";
+  int error = 0;
+  {
+    file_descriptor fd(
+        ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (fd.get() < 0) return {false, part, errno};
+    error = write_all(fd.get(), text);
+    if (error == 0 && ::fsync(fd.get()) != 0) error = errno;
+    if (fd.close() != 0 && error == 0) error = errno;
+  }
+  if (error != 0) {
+    ::unlink(part.c_str());
+    return {false, part, error};
+  }
+  if (std::rename(part.c_str(), path.c_str()) != 0) {
+    error = errno;
+    ::unlink(part.c_str());
+    return {false, path, error};
+  }
+  sync_directory(path);
+  return {};
+}
+
+zub_feedback::status write_matrix(const std::string& path,
+                                  zub_feedback::const_matrix_view m) {
+  for (size_t i = 0; i < m.rows(); ++i) {
+    for (size_t j = 0; j < m.cols(); ++j) {
+      const double v = m(i, j);
+      if (std::isfinite(v) && !std::isinf(static_cast<float>(v))) continue;
+      refusal out;
+      out.code =
+          std::isfinite(v) ? error_code::beyond_float : error_code::not_finite;
+      out.message = message_text(
+          "ERROR: element (%zu, %zu) of %s is %s!", i, j, path.c_str(),
+          std::isfinite(v) ? "beyond the float range" : "not finite");
+      out.detail = printed(
+          "element (%zu, %zu) is %g, which load_file would not read back: "
+          "nothing was written",
+          i, j, v);
+      return out;
+    }
+  }
+  const write_result w = write_file_atomically(path, format_matrix(m));
+  if (w.ok) return {};
+  refusal out;
+  out.code = error_code::cannot_write;
+  out.message = message_text("ERROR: file %s cannot be written!", path.c_str());
+  out.text = w.failed;
+  out.detail = write_failure_text(w);
+  return out;
 }
 
 }  // namespace zub_internal

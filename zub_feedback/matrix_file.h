@@ -1,6 +1,8 @@
-// Internal: how a response-matrix file reads. load_file and the command-line
-// tools share this one code, so that a tool never tells an operator
-// something that the loader does not do. Not installed.
+// Internal: the core's file unit, the one place that decides how a
+// response-matrix file reads and how one is written. load_file, the core's
+// matrix_io functions and through them the command-line tools run this one
+// code, so that a tool never tells an operator something that the loader
+// does not do. Framework-free. Not installed.
 //
 // A file is read whole, once, and both of the loader's passes run over that
 // one copy. Its lines end at LF; a line whose first byte is '#' is a comment,
@@ -18,7 +20,9 @@
 #include <string>
 #include <vector>
 
-class MDFA_ResponseMatrix;
+#include "matrix.h"
+#include "matrix_io.h"
+#include "result.h"
 
 namespace zub_internal {
 
@@ -40,13 +44,14 @@ enum class file_read_result {
 };
 
 // Reads the regular file `path` whole into `bytes`, to its end whatever
-// size its status gives (files under /proc and /sys give none). The file is
-// read twice and its status taken before, between and after: only when both
-// reads give the same bytes and the status did not move is the result `ok`,
-// so that `bytes` is one version of the file even where time stamps are
-// coarse. A file changed less than 2 s ago (by `clock`) is compared once
-// more after a pause of 50 ms. Memory: the file's length, plus a fixed
-// buffer.
+// size its status gives (files under /proc and /sys give none), through one
+// descriptor. Its status is taken before and after: a file whose status
+// moved is `changed`. A file that changed less than 2 s ago, by its
+// modification time or by its status change time, each judged on its own
+// against `clock`, may be in the middle of a rewrite that leaves the status
+// as it is on a coarse clock: it is read a second time and compared, and
+// once more after a pause of 50 ms. Any other file is read once. Memory:
+// the file's length, plus a fixed buffer.
 file_read_result read_file_once(const char* path, std::string& bytes,
                                 const file_clock& clock = system_file_clock());
 
@@ -131,36 +136,70 @@ struct text_shape {
 };
 text_shape measure_text(const std::string& text);
 
-// Why a data line does not load into a row of `cols` elements.
-enum class line_fault {
-  none,
-  value_count,   // it does not hold exactly `cols` values
-  beyond_float,  // one of them would be stored as a float infinity
-};
-
-struct line_check {
-  line_fault fault = line_fault::none;
+// A data line read against a row of `cols` values.
+struct line_reading {
   long long values = 0;        // every value the line holds
-  long long first_beyond = 0;  // beyond_float: that value's place, from 1
+  long long first_beyond = 0;  // the first of the first `cols` that a float
+                               // cannot hold, from 1; 0 for none
+  const char* beyond_at = nullptr;  // where that value begins
+  const char* extra_at = nullptr;   // where value cols + 1 begins, if any
+  const char* stop = nullptr;       // where the values end
+  // As load_file requires: exactly `cols` values, each within the float
+  // range. Text after them (a comment, a monitor's name) is ignored.
+  bool loads(long long cols) const {
+    return values == cols && first_beyond == 0;
+  }
 };
 
-// Reads the values of a data line and checks them as load_file does: it
-// loads when it holds exactly `cols` values (text after them, a comment or
-// a monitor's name, is ignored) and none of them lies beyond the float
-// range. The first `cols` of them are appended to `row`, narrowed to float,
-// when `row` is given. `values` is left at the line's end, so that its
-// stop() tells where the values ended.
-line_check check_data_line(value_reader& values, const file_line& line,
-                           long long cols, std::vector<float>* row = nullptr);
+// Reads the values of a data line as load_file does. The first `cols` of
+// them are appended to `row`, narrowed to float, when `row` is given.
+line_reading read_data_line(value_reader& values, const file_line& line,
+                            long long cols, std::vector<double>* row = nullptr);
 
-// The error message that load_file logs for a line that does not load.
-std::string line_fault_message(const file_line& line, const line_check& check,
-                               long long cols);
+// Why a data line does not load as a row of `cols` values: load_file's
+// message for it, and a detail that names the line and what was found.
+// `after_last_row`: no data line after it holds anything but blanks.
+zub_feedback::refusal line_refusal(const file_line& line,
+                                   const line_reading& reading, long long cols,
+                                   bool after_last_row);
 
-// The whole of MDFA_ResponseMatrix::load_file, with the clock that decides
-// whether a recently changed file is looked at again.
-bool load_matrix_file(MDFA_ResponseMatrix& m, const char* fname,
-                      const file_clock& clock);
+// The core's parse, with the matrix's shape as load_file sees it (the
+// property's dimensions are ints, and may be anything), and without one.
+zub_feedback::result<zub_feedback::matrix_file> parse_text(
+    const std::string& text, long long rows, long long cols);
+zub_feedback::result<zub_feedback::matrix_file> parse_text(
+    const std::string& text);
+zub_feedback::matrix_text_diagnosis diagnose_text(const std::string& text);
+
+// read_file_once, with load_file's message and an operator's reason when the
+// file is not read.
+zub_feedback::result<std::string> read_text(
+    const char* path, const file_clock& clock = system_file_clock());
+
+// ---------------------------------------------------------------- writing
+
+// The matrix as text: one line per row, values separated by one blank, each
+// with nine significant digits.
+std::string format_matrix(zub_feedback::const_matrix_view m);
+
+struct write_result {
+  bool ok = true;
+  std::string failed;  // the file that could not be written (PATH.part or PATH)
+  int error = 0;       // errno of the failure, 0 where none is known
+};
+// "cannot write FILE", with the reason where it is known.
+std::string write_failure_text(const write_result& w);
+
+// Writes `text` to PATH.part, flushes it to the disk, renames it over `path`
+// and flushes the directory. On a failure neither PATH.part is left nor
+// PATH changed.
+write_result write_file_atomically(const std::string& path,
+                                   const std::string& text);
+
+// The matrix's text, written atomically; refused before anything is written
+// when load_file would not read it back.
+zub_feedback::status write_matrix(const std::string& path,
+                                  zub_feedback::const_matrix_view m);
 
 }  // namespace zub_internal
 

@@ -9,13 +9,11 @@
 #include <cstddef>
 #include <string>
 
+#include "message_text.h"  // kMessageBufferSize
 #include "zub_feedback/matrix.h"
 #include "zub_feedback/result.h"
 
 namespace zub_internal {
-
-// Every message is cut to what fits this buffer (99 characters).
-constexpr std::size_t kMessageBufferSize = 100;
 
 // A refusal whose message is formatted as the property's logger formats it.
 __attribute__((format(printf, 2, 3))) zub_feedback::refusal make_refusal(

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#include "refusals.h"  // kMessageBufferSize, shared with the core's refusals
+#include "message_text.h"  // kMessageBufferSize
 #include "zub_feedback.h"
 
 namespace zub_internal {

@@ -34,7 +34,7 @@ void feedback_server::load() {
                "with --monitors and --actuators)",
                o_.file.c_str(), o_.monitors, o_.actuators));
   }
-  zub_cli::confirm_unchanged(o_.file, measured);
+  zub_cli::confirm_unchanged(o_.file, measured, response_);
 }
 
 void feedback_server::leave_out(int i) {

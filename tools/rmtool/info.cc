@@ -42,20 +42,13 @@ int run_info(const arguments& a, const zub_cli::library_log& log) {
   zub_cli::measured_file shape = zub_cli::measure(path);
   std::printf("file      %s\n", path.c_str());
   std::printf(
-      "shape     %lld x %lld (data lines x values on the last data line)\n",
+      "shape     %lld x %lld (data lines x the values most data lines "
+      "hold)\n",
       shape.rows, shape.cols);
   zub_cli::print_problems(stdout, shape);
-  // Without an offending line the file loads: the note only says where the
-  // columns were counted ("1,5" is 1 value followed by text).
-  if (shape.problems.empty() && !shape.note.empty()) {
-    std::printf("          (%s)\n", shape.note.c_str());
-  }
-  if (shape.rows > 0 && shape.cols == 0 && shape.last_stop.empty()) {
-    std::printf(
-        "          line %lld, the last data line, has no values "
-        "(an empty line at the end counts as a row)\n",
-        shape.last_line);
-  }
+  // The note explains the shape as a whole: "1,5" is 1 value followed by
+  // text.
+  if (!shape.note.empty()) std::printf("          (%s)\n", shape.note.c_str());
   // A file that does not load has no values to show: the matrix would not
   // hold them.
   if (!shape.problems.empty()) zub_cli::refuse_offending(path, shape);

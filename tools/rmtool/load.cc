@@ -19,14 +19,10 @@ namespace {
 // The measured shape, refused when the library could not hold it.
 void check_shape(const std::string& path, const measured_file& m) {
   if (m.rows == 0 || m.cols == 0) {
-    std::string why;
-    if (!m.last_stop.empty()) why = " (it starts with '" + m.last_stop + "')";
-    refuse(format(
-        "%s holds no matrix: %lld data line%s, %lld values on the "
-        "last one%s",
-        path.c_str(), m.rows, m.rows == 1 ? "" : "s", m.cols, why.c_str()));
+    refuse(format("%s holds no matrix: %s", path.c_str(),
+                  m.rows == 0 ? "no data line" : m.note.c_str()));
   }
-  // A short file of many empty lines and one long last line measures huge.
+  // A short file of many empty lines and one long line measures huge.
   if (m.rows > kMaxElements / m.cols) {
     refuse(format("%s measures %lld x %lld, more than %lld elements",
                   path.c_str(), m.rows, m.cols, kMaxElements));
@@ -47,7 +43,7 @@ loaded_matrix load(EqFct& loc, const std::string& path, measured_file shape,
   if (!out.matrix->load_file(path.c_str()) || log.errors() != errors_before) {
     refuse(format("%s was not loaded", path.c_str()));
   }
-  zub_cli::confirm_unchanged(path, out.shape);
+  zub_cli::confirm_unchanged(path, out.shape, *out.matrix);
   return out;
 }
 

@@ -1,38 +1,18 @@
 #include "support/atomic_file.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
+#include "matrix_file.h"
 
 namespace zub_cli {
 
 std::string write_outcome::message() const {
-  std::string out = "cannot write " + failed;
-  if (error != 0) out += std::string(": ") + std::strerror(error);
-  return out;
+  return zub_internal::write_failure_text({ok, failed, error});
 }
 
 write_outcome write_file_atomically(const std::string& path,
                                     const std::string& text) {
-  const std::string part = path + ".part";
-  write_outcome outcome;
-  {
-    std::ofstream out(part, std::ios::trunc | std::ios::binary);
-    if (!out) return {false, part, errno};
-    out << text;
-    out.close();
-    if (!out) {
-      std::remove(part.c_str());
-      return {false, part, 0};
-    }
-  }
-  if (std::rename(part.c_str(), path.c_str()) != 0) {
-    const int e = errno;
-    std::remove(part.c_str());
-    return {false, path, e};
-  }
-  return outcome;
+  const zub_internal::write_result w =
+      zub_internal::write_file_atomically(path, text);
+  return {w.ok, w.failed, w.error};
 }
 
 }  // namespace zub_cli

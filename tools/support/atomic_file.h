@@ -1,5 +1,6 @@
-// Writing a file so that a reader never sees half of it: the text goes to
-// PATH.part beside it, which is then renamed over PATH.
+// Writing a file so that a reader never sees half of it: the core's atomic
+// write (the text to PATH.part beside it, flushed to the disk, then renamed
+// over PATH), for any text a program writes.
 #ifndef ZUB_TOOLS_ATOMIC_FILE_H
 #define ZUB_TOOLS_ATOMIC_FILE_H
 

@@ -1,22 +1,18 @@
 #include "support/matrix_text.h"
 
-#include <cstdio>
+#include "zub_feedback/matrix_io.h"
 
 namespace zub_cli {
 
 std::string matrix_text(int rows, int cols,
                         const std::function<double(int, int)>& element) {
-  std::string out;
-  char buf[32];
+  zub_feedback::matrix m(static_cast<size_t>(rows), static_cast<size_t>(cols));
   for (int i = 0; i < rows; ++i) {
     for (int j = 0; j < cols; ++j) {
-      std::snprintf(buf, sizeof buf, "%s%.9g", j == 0 ? "" : " ",
-                    element(i, j));
-      out += buf;
+      m(static_cast<size_t>(i), static_cast<size_t>(j)) = element(i, j);
     }
-    out += '\n';
   }
-  return out;
+  return zub_feedback::matrix_text(m);
 }
 
 std::string matrix_text(const MDFA_ResponseMatrix& m) {

@@ -1,6 +1,7 @@
-// A matrix as text in the format that load_file reads: one line per row,
-// its values separated by one blank, each with nine significant digits,
-// which give every float back exactly.
+// A matrix as text in the format that load_file reads, for the programs and
+// the tests that write one: the core's matrix_text (one line per row, its
+// values separated by one blank, each with nine significant digits, which
+// give every float back exactly), given the elements as they come.
 #ifndef ZUB_TOOLS_MATRIX_TEXT_H
 #define ZUB_TOOLS_MATRIX_TEXT_H
 
