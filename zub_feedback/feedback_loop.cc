@@ -28,9 +28,10 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // monitor.
 constexpr double kSignificance = 2.0;
 // The estimate of the floor follows the rms with this weight per cycle (an
-// average over ~16 cycles), and keeps its lowest value: a converged loop
-// shows its noise there, a transient or a divergence only raises it.
-constexpr double kSmoothing = 1.0 / 16;
+// average over ~8 cycles), and keeps its lowest value: a converged loop
+// shows its noise there, a transient or a divergence only raises it. The
+// average keeps a lucky low reading of a few monitors out of the floor.
+constexpr double kSmoothing = 1.0 / 8;
 // And never below this fraction of the highest smoothed rms: a loop without
 // noise converges to the rounding of its sums, which must not count as a
 // floor of 0.

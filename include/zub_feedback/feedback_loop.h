@@ -38,7 +38,7 @@
 // moved correctors and the rms rose by more than twice the noise floor
 // since; diverge_cycles such steps in a row put the loop on hold until
 // reset(). The noise floor is the server's (noise_floor) or, when that is
-// 0, the loop's estimate: the lowest rms averaged over the last ~16 cycles
+// 0, the loop's estimate: the lowest rms averaged over the last ~8 cycles
 // since the start. Requiring each rise to stand out of the noise, rather
 // than any rise, keeps a loop converged to its monitors' noise from holding
 // by chance, however long it runs.
