@@ -13,6 +13,10 @@
 
 #include "step_limits.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zub_internal {
 
 using zub_feedback::corrector_limits;
@@ -21,6 +25,7 @@ using zub_feedback::error_code;
 namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
+constexpr double kLargest = std::numeric_limits<double>::max();
 // A corrector binds when its own limit allows no scale more than this
 // fraction above the one chosen: near-ties are reported together.
 constexpr double kBindingMargin = 1e-9;
@@ -52,10 +57,12 @@ struct range {
   double max_step;
 };
 
-range range_of(const limit_arrays& l, std::size_t j, double c) {
+// Comparisons rather than fmin/fmax, which are calls to libm where they
+// must mind NaN; no NaN gets here.
+inline range range_of(const limit_arrays& l, std::size_t j, double c) {
   range r{-kInfinity, kInfinity, kInfinity};
-  if (l.lower != nullptr) r.low = std::fmin(l.lower[j], c);
-  if (l.upper != nullptr) r.high = std::fmax(l.upper[j], c);
+  if (l.lower != nullptr) r.low = l.lower[j] < c ? l.lower[j] : c;
+  if (l.upper != nullptr) r.high = l.upper[j] > c ? l.upper[j] : c;
   if (l.max_step != nullptr) r.max_step = l.max_step[j];
   return r;
 }
@@ -63,17 +70,18 @@ range range_of(const limit_arrays& l, std::size_t j, double c) {
 // The largest scale that corrector j alone allows, from the formula; +inf
 // when nothing bounds it. d != 0.
 double bound_of(const range& r, double c, double d) {
-  double bound = (d > 0 ? r.high - c : r.low - c) / d;
-  bound = std::fmin(bound, r.max_step / std::fabs(d));
+  const double to_limit = (d > 0 ? r.high - c : r.low - c) / d;
+  const double to_max_step = r.max_step / std::fabs(d);
+  const double bound = to_limit < to_max_step ? to_limit : to_max_step;
   return bound > 0 ? bound : 0.0;  // never -0.0
 }
 
 // Whether corrector j ends within its range after the step s·d, in the
 // doubles the server will compute.
-bool fits(const range& r, double c, double d, double s) {
+inline bool fits(const range& r, double c, double d, double s) {
   const double x = s * d;
   const double end = c + x;
-  return end >= r.low && end <= r.high && std::fabs(x) <= r.max_step;
+  return (end >= r.low) & (end <= r.high) & (std::fabs(x) <= r.max_step);
 }
 
 std::uint64_t bits_of(double s) {
@@ -104,6 +112,56 @@ double largest_fitting(const range& r, double c, double d, double s) {
     }
   }
   return double_of(good);
+}
+
+// Whether the whole step fits (s = 1 allowed); `finite` whether every
+// setting and step is a finite number.
+bool whole_step_fits(const double* current, const double* step, std::size_t n,
+                     const limit_arrays& l, bool& finite) {
+  std::size_t j = 0;
+  bool all_finite = true;
+  bool whole = true;
+#if defined(__SSE2__)
+  // Two correctors at a time, as range_of and fits do it (minpd and maxpd
+  // choose as their comparisons do, a NaN setting included): one cycle of
+  // a loop runs this over every corrector.
+  const __m128d magnitude =
+      _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffff));
+  const __m128d largest = _mm_set1_pd(kLargest);
+  __m128d finite_v = _mm_castsi128_pd(_mm_set1_epi64x(-1));
+  __m128d fits_v = finite_v;
+  for (; j + 2 <= n; j += 2) {
+    const __m128d c = _mm_loadu_pd(current + j);
+    const __m128d d = _mm_loadu_pd(step + j);
+    const __m128d size = _mm_and_pd(d, magnitude);
+    finite_v = _mm_and_pd(
+        finite_v, _mm_and_pd(_mm_cmple_pd(_mm_and_pd(c, magnitude), largest),
+                             _mm_cmple_pd(size, largest)));
+    const __m128d end = _mm_add_pd(c, d);
+    if (l.lower != nullptr) {
+      const __m128d low = _mm_min_pd(_mm_loadu_pd(l.lower + j), c);
+      fits_v = _mm_and_pd(fits_v, _mm_cmpge_pd(end, low));
+    }
+    if (l.upper != nullptr) {
+      const __m128d high = _mm_max_pd(_mm_loadu_pd(l.upper + j), c);
+      fits_v = _mm_and_pd(fits_v, _mm_cmple_pd(end, high));
+    }
+    if (l.max_step != nullptr) {
+      fits_v =
+          _mm_and_pd(fits_v, _mm_cmple_pd(size, _mm_loadu_pd(l.max_step + j)));
+    }
+  }
+  all_finite = _mm_movemask_pd(finite_v) == 3;
+  whole = _mm_movemask_pd(fits_v) == 3;
+#endif
+  for (; j < n; ++j) {
+    const double c = current[j];
+    const double d = step[j];
+    all_finite &= (std::fabs(c) <= kLargest) & (std::fabs(d) <= kLargest);
+    whole &= fits(range_of(l, j, c), c, d, 1.0);
+  }
+  finite = all_finite;
+  return whole && all_finite;
 }
 
 }  // namespace
@@ -155,12 +213,24 @@ limit_check check_limits(const corrector_limits& limits, std::size_t n,
   return limit_check{};
 }
 
+namespace {
+
+limit_check refuse_setting(std::size_t j, double c, char* why,
+                           std::size_t why_size) {
+  return refuse(error_code::not_finite, j, why, why_size,
+                "corrector %zu: setting %g is not finite", j, c);
+}
+
+}  // namespace
+
 limit_check check_settings(const double* current, std::size_t n, char* why,
                            std::size_t why_size) noexcept {
-  for (std::size_t j = 0; j < n; ++j) {
+  bool finite = true;
+  for (std::size_t j = 0; j < n; ++j)
+    finite &= std::fabs(current[j]) <= kLargest;
+  for (std::size_t j = 0; !finite && j < n; ++j) {
     if (!std::isfinite(current[j])) {
-      return refuse(error_code::not_finite, j, why, why_size,
-                    "corrector %zu: setting %g is not finite", j, current[j]);
+      return refuse_setting(j, current[j], why, why_size);
     }
   }
   return limit_check{};
@@ -169,19 +239,29 @@ limit_check check_settings(const double* current, std::size_t n, char* why,
 limit_check scale_step(const double* current, double* step, std::size_t n,
                        limit_arrays limits, std::size_t* binding, char* why,
                        std::size_t why_size) noexcept {
-  limit_check r = check_settings(current, n, why, why_size);
-  if (!r.ok) return r;
+  limit_check r;
+  // Most cycles: every number finite, the whole step fits, and no quotient
+  // is needed; one pass without branches tells.
+  bool finite = true;
+  const bool whole = whole_step_fits(current, step, n, limits, finite);
+  for (std::size_t j = 0; !finite && j < n; ++j) {
+    if (!std::isfinite(current[j])) {
+      return refuse_setting(j, current[j], why, why_size);
+    }
+    if (!std::isfinite(step[j])) {
+      return refuse(error_code::not_finite, j, why, why_size,
+                    "corrector %zu: step %g is not finite", j, step[j]);
+    }
+  }
+  if (whole) return r;
   // The formula's scale: the smallest bound of any corrector.
   double s = 1.0;
   for (std::size_t j = 0; j < n; ++j) {
     const double d = step[j];
-    if (!std::isfinite(d)) {
-      return refuse(error_code::not_finite, j, why, why_size,
-                    "corrector %zu: step %g is not finite", j, d);
+    if (d != 0) {
+      const double b = bound_of(range_of(limits, j, current[j]), current[j], d);
+      if (b < s) s = b;
     }
-    if (d != 0)
-      s = std::fmin(s,
-                    bound_of(range_of(limits, j, current[j]), current[j], d));
   }
   // The formula's quotients are rounded: where the server's own sum would
   // still pass a limit, the scale comes down to what that corrector allows.
@@ -195,7 +275,6 @@ limit_check scale_step(const double* current, double* step, std::size_t n,
     }
   }
   r.scale = s;
-  if (s == 1.0) return r;  // the step as proposed
   // A search above lowers s by a few ulps only (the rounding of one sum),
   // well within the margin: its corrector is named too.
   for (std::size_t j = 0; j < n; ++j) {

@@ -4,6 +4,10 @@
 
 #include <gsl/gsl_cblas.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -22,6 +26,8 @@ namespace zub_feedback {
 namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
+constexpr double kLargest = std::numeric_limits<double>::max();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // A rise of the rms is growth only beyond this many noise floors: the rms
 // of m noisy monitors varies from cycle to cycle by about floor / sqrt(2m),
 // so that a run of such rises does not come from noise, even for one
@@ -64,6 +70,138 @@ refusal refused(error_code code, const char* format, ...) {
 
 bool same_bits(double a, double b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// What is wrong with the reading r of a monitor in use, if anything; `same`
+// is the number of steps it has been the same, bit for bit.
+loop_fault reading_fault(double r, double low, double high, double same,
+                         int stale) {
+  if (!std::isfinite(r)) return loop_fault::reading_not_finite;
+  if (!(r >= low && r <= high)) return loop_fault::reading_out_of_range;
+  if (stale > 0 && same >= stale) return loop_fault::reading_stale;
+  return loop_fault::none;
+}
+
+// The per-cycle pass over the monitors: deviation_i = x_i - centre_i with
+// x_i the reading, or +0.0 at a monitor left out (keep_i = 0, whose range
+// admits 0, whose centre is 0 and whose previous reading is NaN), and the
+// count of steps that x_i has stayed the same, bit for bit, capped at
+// `stale`. Returns whether no monitor fails a check.
+struct monitor_pass {
+  const double* readings;
+  const std::uint64_t* keep;
+  const double* centre;
+  const double* low;  // within the finite doubles: NaN and inf fail
+  const double* high;
+  const double* previous;
+  const double* same_for;
+  int stale;
+  double* deviation;
+  double* same_next;
+};
+
+inline bool one_monitor_fails(const monitor_pass& p, std::size_t i,
+                              double stale_at) {
+  std::uint64_t b;
+  std::memcpy(&b, &p.readings[i], sizeof b);
+  b &= p.keep[i];
+  double x;
+  std::memcpy(&x, &b, sizeof x);
+  p.deviation[i] = x - p.centre[i];
+  const double same = same_bits(x, p.previous[i])
+                          ? std::min(p.same_for[i] + 1.0, double(p.stale))
+                          : 0.0;
+  p.same_next[i] = same;
+  return !(x >= p.low[i]) | !(x <= p.high[i]) | (same >= stale_at);
+}
+
+bool check_monitors(const monitor_pass& p, std::size_t m) {
+  const double stale_at = p.stale > 0 ? p.stale : kInfinity;
+  std::size_t i = 0;
+  bool fails = false;
+#if defined(__SSE2__)
+  // Two monitors at a time, as one_monitor_fails does it: the pass is most
+  // of what a cycle adds to the product, and x86-64 always has SSE2.
+  const __m128d one = _mm_set1_pd(1.0);
+  const __m128d cap = _mm_set1_pd(p.stale);
+  const __m128d at = _mm_set1_pd(stale_at);
+  __m128d any = _mm_setzero_pd();
+  for (; i + 2 <= m; i += 2) {
+    const __m128d x = _mm_and_pd(
+        _mm_loadu_pd(p.readings + i),
+        _mm_castsi128_pd(
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(p.keep + i))));
+    _mm_storeu_pd(p.deviation + i, _mm_sub_pd(x, _mm_loadu_pd(p.centre + i)));
+    // 64-bit equality from two 32-bit ones.
+    const __m128i halves = _mm_cmpeq_epi32(
+        _mm_castpd_si128(x), _mm_castpd_si128(_mm_loadu_pd(p.previous + i)));
+    const __m128i equal = _mm_and_si128(
+        halves, _mm_shuffle_epi32(halves, _MM_SHUFFLE(2, 3, 0, 1)));
+    const __m128d same = _mm_and_pd(
+        _mm_castsi128_pd(equal),
+        _mm_min_pd(_mm_add_pd(_mm_loadu_pd(p.same_for + i), one), cap));
+    _mm_storeu_pd(p.same_next + i, same);
+    any = _mm_or_pd(any, _mm_cmpnge_pd(x, _mm_loadu_pd(p.low + i)));
+    any = _mm_or_pd(any, _mm_cmpnle_pd(x, _mm_loadu_pd(p.high + i)));
+    any = _mm_or_pd(any, _mm_cmpge_pd(same, at));
+  }
+  fails = _mm_movemask_pd(any) != 0;
+#endif
+  for (; i < m; ++i) fails |= one_monitor_fails(p, i, stale_at);
+  return !fails;
+}
+
+// The law's step d_j = a · u_j + b · I'_j (a = -ramp · gain, b = -ramp ·
+// integral_gain), I'_j = I_j + u_j clamped to [-cap_j, cap_j], into both
+// `step` and `delta`.
+struct law_terms {
+  const double* demand;  // u
+  const double* integral;
+  const double* cap;
+  double a;
+  double b;
+  double* trial_integral;  // I'
+  double* step;
+  double* delta;
+};
+
+// Chosen as maxpd and minpd choose, so that a NaN goes on to the step's
+// check rather than being clamped away.
+inline double clamp_keeping_nan(double t, double cap) {
+  const double above = -cap > t ? -cap : t;
+  return cap < above ? cap : above;
+}
+
+void propose(const law_terms& l, std::size_t n, bool with_integral) {
+  std::size_t j = 0;
+#if defined(__SSE2__)
+  const __m128d a = _mm_set1_pd(l.a);
+  const __m128d b = _mm_set1_pd(l.b);
+  const __m128d sign = _mm_set1_pd(-0.0);
+  for (; j + 2 <= n; j += 2) {
+    const __m128d u = _mm_loadu_pd(l.demand + j);
+    __m128d d = _mm_mul_pd(a, u);
+    if (with_integral) {
+      const __m128d cap = _mm_loadu_pd(l.cap + j);
+      const __m128d t = _mm_min_pd(
+          cap, _mm_max_pd(_mm_xor_pd(cap, sign),
+                          _mm_add_pd(_mm_loadu_pd(l.integral + j), u)));
+      _mm_storeu_pd(l.trial_integral + j, t);
+      d = _mm_add_pd(d, _mm_mul_pd(b, t));
+    }
+    _mm_storeu_pd(l.step + j, d);
+    _mm_storeu_pd(l.delta + j, d);
+  }
+#endif
+  for (; j < n; ++j) {
+    double d = l.a * l.demand[j];
+    if (with_integral) {
+      const double t = clamp_keeping_nan(l.integral[j] + l.demand[j], l.cap[j]);
+      l.trial_integral[j] = t;
+      d += l.b * t;
+    }
+    l.step[j] = l.delta[j] = d;
+  }
 }
 
 bool finite_number_at_least_0(double x) { return std::isfinite(x) && x >= 0; }
@@ -192,22 +330,39 @@ orbit_loop::orbit_loop(matrix inverse, loop_options options)
       n_(inverse.rows()),
       inverse_(std::move(inverse)),
       options_(std::move(options)),
-      in_use_(m_, 1),
+      keep_(m_, ~std::uint64_t{0}),
       integral_cap_(n_, kInfinity),
+      accept_low_(m_),
+      accept_high_(m_),
+      centre_(m_),
       deviation_(m_),
       demand_(n_),
       trial_integral_(n_),
       step_(n_),
       bound_by_(n_),
+      same_next_(m_),
       integral_(n_),
-      previous_(m_),
+      previous_(m_, kNaN),
       same_for_(m_),
       saturated_for_(n_) {
   options_.reference.resize(m_, 0.0);
   options_.monitor_mask.resize(m_, false);
+  options_.monitor_min.resize(m_, -kInfinity);
+  options_.monitor_max.resize(m_, kInfinity);
   for (std::size_t i = 0; i < m_; ++i) {
-    in_use_[i] = options_.monitor_mask[i] ? 0 : 1;
-    monitors_in_use_ += in_use_[i];
+    accept_low_[i] = std::max(options_.monitor_min[i], -kLargest);
+    accept_high_[i] = std::min(options_.monitor_max[i], kLargest);
+    centre_[i] = options_.reference[i];
+    if (options_.monitor_mask[i]) {
+      left_out_.push_back(i);
+      accept_low_[i] = -kLargest;
+      accept_high_[i] = kLargest;
+      centre_[i] = 0.0;
+    }
+  }
+  for (std::size_t i = 0; i < m_; ++i) {
+    if (options_.monitor_mask[i]) keep_[i] = 0;
+    monitors_in_use_ += keep_[i] != 0;
   }
   if (options_.integral_gain > 0) {
     for (std::size_t j = 0; j < options_.integral_limit.size(); ++j) {
@@ -220,9 +375,11 @@ orbit_loop::orbit_loop(matrix inverse, loop_options options)
 
 void orbit_loop::reset() noexcept {
   std::fill(integral_.begin(), integral_.end(), 0.0);
-  std::fill(same_for_.begin(), same_for_.end(), 0);
+  std::fill(same_for_.begin(), same_for_.end(), 0.0);
   std::fill(saturated_for_.begin(), saturated_for_.end(), 0);
-  have_previous_ = false;
+  saturation_counting_ = false;
+  // No reading of a monitor in use is NaN: nothing is the same as this.
+  std::fill(previous_.begin(), previous_.end(), kNaN);
   corrections_ = 0;
   moved_last_ = false;
   last_rms_ = 0.0;
@@ -284,6 +441,9 @@ status orbit_loop::set_reference(const std::vector<double>& reference) {
     }
   }
   std::copy(reference.begin(), reference.end(), options_.reference.begin());
+  for (std::size_t i = 0; i < m_; ++i) {
+    centre_[i] = keep_[i] != 0 ? reference[i] : 0.0;
+  }
   return status();
 }
 
@@ -345,33 +505,38 @@ step_outcome orbit_loop::step(const double* readings, std::size_t readings_size,
     return refuse(out, delta, delta_size, loop_fault::wrong_size, 0);
   }
 
-  // The readings of the monitors in use, by index.
   const int stale = options_.stale_cycles;
-  const double* low =
-      options_.monitor_min.empty() ? nullptr : options_.monitor_min.data();
-  const double* high =
-      options_.monitor_max.empty() ? nullptr : options_.monitor_max.data();
-  for (std::size_t i = 0; i < m_; ++i) {
-    if (!in_use_[i]) continue;
+  const monitor_pass pass{readings,
+                          keep_.data(),
+                          centre_.data(),
+                          accept_low_.data(),
+                          accept_high_.data(),
+                          previous_.data(),
+                          same_for_.data(),
+                          stale,
+                          deviation_.data(),
+                          same_next_.data()};
+  const bool bad = !check_monitors(pass, m_);
+  for (std::size_t i = 0; bad && i < m_; ++i) {
+    if (keep_[i] == 0) continue;
     const double r = readings[i];
-    if (!std::isfinite(r)) {
+    const double* const range_low = options_.monitor_min.data();
+    const double* const range_high = options_.monitor_max.data();
+    const loop_fault fault =
+        reading_fault(r, range_low[i], range_high[i], same_next_[i], stale);
+    if (fault == loop_fault::reading_not_finite) {
       format(text, text_size, "monitor %zu: reading %g is not finite", i, r);
-      return refuse(out, delta, delta_size, loop_fault::reading_not_finite, i);
-    }
-    if ((low != nullptr && r < low[i]) || (high != nullptr && r > high[i])) {
+    } else if (fault == loop_fault::reading_out_of_range) {
       format(text, text_size, "monitor %zu: reading %g is outside [%g, %g]", i,
-             r, low != nullptr ? low[i] : -kInfinity,
-             high != nullptr ? high[i] : kInfinity);
-      return refuse(out, delta, delta_size, loop_fault::reading_out_of_range,
-                    i);
-    }
-    if (stale > 0 && have_previous_ && same_bits(r, previous_[i]) &&
-        same_for_[i] + 1 >= stale) {
+             r, range_low[i], range_high[i]);
+    } else if (fault == loop_fault::reading_stale) {
       format(text, text_size,
              "monitor %zu: reading %g unchanged for %d steps (stale)", i, r,
              stale);
-      return refuse(out, delta, delta_size, loop_fault::reading_stale, i);
+    } else {
+      continue;
     }
+    return refuse(out, delta, delta_size, fault, i);
   }
   const zub_internal::limit_check settings_check =
       zub_internal::check_settings(settings, n_, text, text_size);
@@ -379,14 +544,8 @@ step_outcome orbit_loop::step(const double* readings, std::size_t readings_size,
     return refuse(out, delta, delta_size, loop_fault::setting_not_finite,
                   settings_check.corrector);
   }
-
-  const double* reference = options_.reference.data();
-  double sum = 0.0;
-  for (std::size_t i = 0; i < m_; ++i) {
-    const double e = in_use_[i] ? readings[i] - reference[i] : 0.0;
-    deviation_[i] = e;
-    sum += e * e;
-  }
+  const double sum = cblas_ddot(static_cast<int>(m_), deviation_.data(), 1,
+                                deviation_.data(), 1);
   const double rms = std::sqrt(sum / static_cast<double>(monitors_in_use_));
 
   // The divergence guard, on the rise since a step that moved correctors.
@@ -424,22 +583,11 @@ step_outcome orbit_loop::step(const double* readings, std::size_t readings_size,
           : 1.0;
   const double gain = options_.gain;
   const double integral_gain = options_.integral_gain;
-  for (std::size_t j = 0; j < n_; ++j) {
-    double term = gain * demand_[j];
-    if (integral_gain > 0) {
-      // Comparisons, not fmin/fmax: a NaN must reach the step's check.
-      double t = integral_[j] + demand_[j];
-      if (t > integral_cap_[j]) {
-        t = integral_cap_[j];
-      } else if (t < -integral_cap_[j]) {
-        t = -integral_cap_[j];
-      }
-      trial_integral_[j] = t;
-      term += integral_gain * t;
-    }
-    step_[j] = -ramp * term;
-    delta[j] = step_[j];
-  }
+  const law_terms law{demand_.data(),        integral_.data(),
+                      integral_cap_.data(),  -ramp * gain,
+                      -ramp * integral_gain, trial_integral_.data(),
+                      step_.data(),          delta};
+  propose(law, n_, integral_gain > 0);
 
   // The limits, on delta: step_ keeps the direction proposed.
   const zub_internal::limit_check scaled = zub_internal::scale_step(
@@ -450,8 +598,8 @@ step_outcome orbit_loop::step(const double* readings, std::size_t readings_size,
                   scaled.corrector);
   }
   const bool limited = scaled.scale < 1.0;
-  bool moved = false;
-  for (std::size_t j = 0; j < n_; ++j) moved = moved || delta[j] != 0;
+  const bool moved =
+      std::any_of(delta, delta + n_, [](double x) { return x != 0; });
   binding_.assign(
       bound_by_.begin(),
       bound_by_.begin() + static_cast<std::ptrdiff_t>(scaled.binding_count));
@@ -473,6 +621,9 @@ void orbit_loop::track_saturation(const double* settings) noexcept {
   const double* upper =
       options_.limits.upper.empty() ? nullptr : options_.limits.upper.data();
   saturated_.clear();
+  // Most steps: nothing bound this one, nothing was counting.
+  if (binding_.empty() && !saturation_counting_) return;
+  saturation_counting_ = false;
   std::size_t b = 0;
   for (std::size_t j = 0; j < n_; ++j) {
     const bool bound = b < binding_.size() && binding_[b] == j;
@@ -484,8 +635,10 @@ void orbit_loop::track_saturation(const double* settings) noexcept {
     saturated_for_[j] =
         pushed_out ? std::min(saturated_for_[j] + 1, options_.saturation_cycles)
                    : 0;
-    if (saturated_for_[j] >= options_.saturation_cycles)
+    saturation_counting_ = saturation_counting_ || pushed_out;
+    if (saturated_for_[j] >= options_.saturation_cycles) {
       saturated_.push_back(j);
+    }
   }
 }
 
@@ -493,14 +646,9 @@ void orbit_loop::track_saturation(const double* settings) noexcept {
 // the stale check, the rms for the guard and the floor's estimate.
 void orbit_loop::accept(const double* readings, double rms, bool moved,
                         int growth_steps, double growth_from) noexcept {
-  const int stale = options_.stale_cycles;
-  for (std::size_t i = 0; i < m_; ++i) {
-    if (!in_use_[i]) continue;
-    const bool same = have_previous_ && same_bits(readings[i], previous_[i]);
-    same_for_[i] = same && stale > 0 ? std::min(same_for_[i] + 1, stale) : 0;
-    previous_[i] = readings[i];
-  }
-  have_previous_ = true;
+  std::copy(readings, readings + m_, previous_.begin());
+  for (std::size_t i : left_out_) previous_[i] = kNaN;
+  same_for_.swap(same_next_);
   moved_last_ = moved;
   last_rms_ = rms;
   growth_steps_ = growth_steps;

@@ -52,6 +52,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -191,22 +192,31 @@ class ZUB_FEEDBACK_API orbit_loop {
   std::size_t n_ = 0;
   matrix inverse_;
   loop_options options_;
-  std::vector<unsigned char> in_use_;  // m
+  // m: all ones where a monitor is in use, 0 where it is left out (a mask
+  // of the reading's bits).
+  std::vector<std::uint64_t> keep_;
   std::size_t monitors_in_use_ = 0;
   std::vector<double> integral_cap_;  // n: bound on |I_j|
+  // m: [monitor_min, monitor_max] within the finite doubles, so that two
+  // comparisons refuse NaN, infinities and readings out of range at once;
+  // all the finite doubles where a monitor is left out.
+  std::vector<double> accept_low_;
+  std::vector<double> accept_high_;
+  std::vector<double> centre_;         // m: the reference, 0 where left out
+  std::vector<std::size_t> left_out_;  // the monitors left out
 
   // Scratch, sized at creation.
   std::vector<double> deviation_;       // m
   std::vector<double> demand_;          // n: u
   std::vector<double> trial_integral_;  // n: I'
-  std::vector<double> step_;            // n: d, then s·d
+  std::vector<double> step_;            // n: d, as proposed
   std::vector<std::size_t> bound_by_;   // n
+  std::vector<double> same_next_;       // m: same_for_ after this step
 
   // State.
   std::vector<double> integral_;  // n
-  std::vector<double> previous_;  // m: last accepted readings
-  std::vector<int> same_for_;     // m: steps unchanged
-  bool have_previous_ = false;
+  std::vector<double> previous_;  // m: last accepted readings, or NaN
+  std::vector<double> same_for_;  // m: steps unchanged (a count)
   int corrections_ = 0;
   bool moved_last_ = false;
   double last_rms_ = 0.0;
@@ -220,6 +230,7 @@ class ZUB_FEEDBACK_API orbit_loop {
   double hold_from_ = 0.0;  // the run of growth that put the loop on hold
   double hold_to_ = 0.0;
   std::vector<int> saturated_for_;      // n
+  bool saturation_counting_ = false;    // some saturated_for_ > 0
   std::vector<std::size_t> binding_;    // capacity n
   std::vector<std::size_t> saturated_;  // capacity n
 };
