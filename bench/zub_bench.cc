@@ -10,6 +10,8 @@
 //                         and BM_apply/M/N       (what a server's cycle
 //                                                 costs through the core)
 //   BM_apply/M/N          beside BM_dgemv/M/N
+//   BM_loop_step/M/N      beside BM_dgemv/M/N        (one cycle of the orbit
+//                                                 loop: checks, law, limits)
 //   BM_load_file/M/N      beside BM_stream_read/M/N  (one pass of >>), a
 //   BM_load_file_recent/M/N   file changed long ago and one changed a moment
 //                             ago (compared once more, the pause skipped);
@@ -60,6 +62,7 @@
 #include <utility>
 #include <vector>
 
+#include "feedback_loop.h"
 #include "gsl_owners.h"
 #include "karst.h"
 #include "load_file.h"
@@ -353,6 +356,47 @@ void BM_apply(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
   if (!applied) state.SkipWithError("apply refused");
+// One cycle of an orbit loop with every check and limit on, on the inverse
+// that BM_dgemv multiplies: two sets of readings in turn, so that no monitor
+// looks stale and the rms never grows twice in a row, and limits that leave
+// the step whole, so that each cycle goes the whole way.
+void BM_loop_step(benchmark::State& state) {
+  const int m = rows_of(state);
+  const int n = cols_of(state);
+  const std::vector<double> values = test_values(n, m);
+  zub_feedback::matrix inverse(static_cast<size_t>(n), static_cast<size_t>(m));
+  std::copy(values.begin(), values.end(), inverse.data());
+  zub_feedback::loop_options options;
+  options.integral_gain = 0.05;
+  options.integral_limit.assign(static_cast<size_t>(n), 1e6);
+  options.limits.lower.assign(static_cast<size_t>(n), -1e9);
+  options.limits.upper.assign(static_cast<size_t>(n), 1e9);
+  options.limits.max_step.assign(static_cast<size_t>(n), 1e9);
+  options.monitor_min.assign(static_cast<size_t>(m), -1e3);
+  options.monitor_max.assign(static_cast<size_t>(m), 1e3);
+  options.saturation_cycles = 5;
+  auto loop = zub_feedback::orbit_loop::create(std::move(inverse), options);
+  if (!loop) {
+    state.SkipWithError(loop.error().message.c_str());
+    return;
+  }
+  const std::vector<double> first = test_values(m, 1);
+  std::vector<double> second(first);
+  for (double& x : second) x *= -1.0;
+  const std::vector<double> settings(static_cast<size_t>(n), 0.0);
+  std::vector<double> delta(static_cast<size_t>(n));
+  bool whole = true;
+  long cycle = 0;
+  for (auto _ : state) {
+    const std::vector<double>& readings = ++cycle % 2 ? first : second;
+    const zub_feedback::step_outcome out =
+        loop.value().step(readings.data(), readings.size(), settings.data(),
+                          settings.size(), delta.data(), delta.size());
+    whole = whole && out.status == zub_feedback::loop_status::applied;
+    benchmark::DoNotOptimize(delta.data());
+    benchmark::ClobberMemory();
+  }
+  if (!whole) state.SkipWithError("a step was not applied whole");
 }
 
 // The product alone, as multiply forms it on its working copies: GSL's dgemm
@@ -591,6 +635,7 @@ BENCHMARK(BM_multiply)->Apply(matrix_shapes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_dgemv)->Apply(matrix_shapes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_gsl_dgemm)->Apply(matrix_shapes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_apply)->Apply(apply_shapes)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_loop_step)->Apply(matrix_shapes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_load_file)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_load_file_recent)
     ->Apply(matrix_shapes)
@@ -741,6 +786,7 @@ class PairTableReporter : public benchmark::ConsoleReporter {
         {"BM_apply", "BM_dgemv", 1.2, 200, 100, false},
         {"BM_multiply", "BM_apply", 0.0, 0, 0, false},
         {"BM_svd_inverse", "BM_arma_pinv", 1.2, 200, 100, false},
+        {"BM_loop_step", "BM_dgemv", 1.3, 200, 100, false},
         {"BM_load_file", "BM_stream_read", 2.5, 0, 0, true},
         {"BM_load_file_recent", "BM_stream_read", 0.0, 0, 0, true}};
     // A pair not measured at a shape has no line for it.

@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "chicane_physics.h"
+#include "loop_bindings.h"
 #include "messages.h"
 #include "zub_feedback.h"
 
@@ -254,6 +255,7 @@ py::array_t<float> transpose(const py::handle& a) {
 
 PYBIND11_MODULE(zub_feedback, m) {
   zub_python::install_routing();
+  zub_python::register_loop(m);
 
   m.doc() =
       "zub_feedback's response-matrix operations and chicane physics on numpy\n"

@@ -8,7 +8,7 @@ reporting operation in the record's attribute `operation`).
 """
 
 import os
-from typing import Optional, Union, overload
+from typing import Optional, Tuple, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -72,6 +72,88 @@ def entrywise_product(a: _Matrix, b: _Matrix) -> _Float32:
 
 def transpose(a: _Matrix) -> _Float32:
     """The transposed matrix."""
+
+# The numeric core's corrector limits and orbit loop, on float64 arrays;
+# a refusal is a ValueError with the core's message.
+_Floats = npt.ArrayLike  # one-dimensional, real numbers
+_Indices = npt.NDArray[np.intp]
+
+def limit_step(
+    current: _Floats,
+    step: _Floats,
+    lower: Optional[_Floats] = None,
+    upper: Optional[_Floats] = None,
+    max_step: Optional[_Floats] = None,
+) -> Tuple[npt.NDArray[np.float64], float, _Indices]:
+    """(s * step, s, binding): s the largest in [0, 1] that keeps every
+    corrector within its limits (or no further out) and its largest step;
+    binding the correctors that bound s. None: no such limit."""
+
+class StepResult:
+    """What OrbitLoop.step() did."""
+
+    @property
+    def delta(self) -> npt.NDArray[np.float64]:
+        """Changes to add to the settings; zeros unless applied or limited."""
+    @property
+    def status(self) -> str:
+        """'applied', 'deadband', 'limited', 'refused' or 'holding'."""
+    @property
+    def scale(self) -> float:
+        """The limits' scale: 1 when whole, 0 when nothing moved."""
+    @property
+    def reason(self) -> str:
+        """Why refused or holding, naming the monitor or corrector; '' otherwise."""
+    @property
+    def rms(self) -> float:
+        """rms of the deviation over the monitors in use."""
+    @property
+    def index(self) -> Optional[int]:
+        """The monitor or corrector that the reason names."""
+    @property
+    def binding(self) -> _Indices:
+        """The correctors that bound the scale."""
+
+class OrbitLoop:
+    """The feedback loop of a server (docs/feedback-loop.md)."""
+
+    def __init__(
+        self,
+        inverse: _Matrix,
+        gain: float = 0.5,
+        lower: Optional[_Floats] = None,
+        upper: Optional[_Floats] = None,
+        max_step: Optional[_Floats] = None,
+        reference: Optional[_Floats] = None,
+        integral_gain: float = 0.0,
+        integral_limit: Union[None, float, _Floats] = None,
+        deadband: float = 0.0,
+        soft_start: int = 0,
+        monitor_mask: Optional[npt.ArrayLike] = None,
+        monitor_min: Optional[_Floats] = None,
+        monitor_max: Optional[_Floats] = None,
+        stale_cycles: int = 10,
+        diverge_cycles: int = 5,
+        noise_floor: float = 0.0,
+        saturation_cycles: int = 0,
+    ) -> None: ...
+    def step(self, readings: _Floats, settings: _Floats) -> StepResult: ...
+    def reset(self) -> None: ...
+    def set_inverse(self, inverse: _Matrix) -> None: ...
+    def set_reference(self, reference: _Floats) -> None: ...
+    @property
+    def holding(self) -> bool: ...
+    @property
+    def saturated(self) -> _Indices:
+        """Correctors at a limit, pushed out, for saturation_cycles steps."""
+    @property
+    def integral(self) -> npt.NDArray[np.float64]: ...
+    @property
+    def noise_floor(self) -> float: ...
+    @property
+    def monitors(self) -> int: ...
+    @property
+    def correctors(self) -> int: ...
 
 # The chicane functions: plain numbers give a float, arrays (broadcast
 # against each other) an array of float64.
