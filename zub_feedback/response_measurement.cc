@@ -179,12 +179,12 @@ void response_measurement::finish_setting() {
 
 measurement_action response_measurement::abort() {
   measurement_action a;
+  a.done = true;
+  if (done()) return a;  // a finished measurement keeps its matrix
   // A corrector is away from its base between its +δ and its restore.
-  const bool moved = !done() && step_ > 0 && (step_ - 1) % 3 != kRestore;
-  if (moved) {
+  if (step_ > 0 && (step_ - 1) % 3 != kRestore) {
+    a.done = false;
     a.corrector = (step_ - 1) / 3;
-  } else {
-    a.done = true;
   }
   aborted_ = true;
   skip_left_ = take_left_ = 0;

@@ -84,7 +84,7 @@ class ZUB_FEEDBACK_API response_measurement {
 
   // Ends the measurement early: the action that puts back the corrector
   // that is away from its base, or a `done` action when none is. No matrix
-  // is given afterwards.
+  // is given afterwards. A finished measurement keeps its matrix.
   measurement_action abort();
 
   bool wants_orbit() const { return skip_left_ + take_left_ > 0; }
