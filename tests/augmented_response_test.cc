@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 #include <vector>
 
 namespace {
@@ -84,6 +85,11 @@ TEST(SplitRf, RefusesShapesAndNonFiniteLeavingItsOutputs) {
     EXPECT_EQ(s.error().code, solution.size() == 3
                                   ? error_code::not_finite
                                   : error_code::shape_mismatch);
+    if (solution.size() == 3) {  // names the corrector, or the RF
+      EXPECT_NE(s.error().message.find(std::isnan(solution[1]) ? "corrector 1"
+                                                               : "RF"),
+                std::string::npos);
+    }
   }
   const double solution[] = {1, 2, 3};
   EXPECT_FALSE(split_rf(l, solution, 3, changes, 1, &rf).ok());

@@ -95,8 +95,10 @@ void drive(const measurement_case& c, bool with_fault, machine& mc,
         const auto names = [&](const char* what, std::size_t k) {
           return text.find(what + std::to_string(k) + " ") != text.npos;
         };
+        const bool minus = actions.back().offset < 0;
         EXPECT_TRUE(names("monitor ", c.at_monitor) &&
-                    names("corrector ", actions.back().corrector))
+                    names("corrector ", actions.back().corrector) &&
+                    text.find(minus ? "at -" : "at +") != text.npos)
             << text;
       }
       EXPECT_EQ(m.wants_orbit(), c.mistake != fault::unasked) << text;
@@ -168,7 +170,7 @@ INSTANTIATE_TEST_SUITE_P(
     Protocol, Measurement,
     ::testing::Values(
         measurement_case{3, 2, {0.5}, 0, 2, 0.0, fault::none, 0, 0},
-        measurement_case{4, 3, {0.25, -1.0, 2.0}, 2, 4, 0.01, fault::nan, 5, 2},
+        measurement_case{4, 3, {0.25, -1.0, 2.0}, 2, 4, 0.01, fault::nan, 8, 2},
         measurement_case{5, 2, {1e-3}, 3, 6, 1e-4, fault::infinity, 20, 0},
         measurement_case{2, 2, {0.1}, 1, 2, 0.5, fault::short_orbit, 7, 0},
         measurement_case{2, 3, {0.1}, 1, 4, 0.5, fault::early_next, 3, 0},
