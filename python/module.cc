@@ -253,6 +253,8 @@ py::array_t<float> transpose(const py::handle& a) {
 
 }  // namespace
 
+void register_measurement_bindings(py::module_& m);  // measurement_bindings.cc
+
 PYBIND11_MODULE(zub_feedback, m) {
   zub_python::install_routing();
   zub_python::register_loop(m);
@@ -360,4 +362,6 @@ result or Armadillo's SVD fails. The GIL is released while it computes.)");
   m.def("delta_t", py::vectorize(delta_t), py::arg("l_bc"), py::arg("z12"),
         py::arg("z23"), py::arg("leff"),
         "Arrival-time shift (s) of a path l_bc (m) against the straight axis.");
+
+  register_measurement_bindings(m);
 }

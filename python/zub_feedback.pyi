@@ -150,10 +150,85 @@ class OrbitLoop:
     def integral(self) -> npt.NDArray[np.float64]: ...
     @property
     def noise_floor(self) -> float: ...
+# The RF column, the sum row and the measurement of a response matrix: in
+# float64, refusals as ValueError with the library's message.
+_Vector = npt.ArrayLike  # one-dimensional, or a column
+_Float64 = npt.NDArray[np.float64]
+
+class RfAugmentation:
+    """Result of augment_rf()."""
+
+    @property
+    def matrix(self) -> _Float64:
+        """(monitors or monitors + 1) x (correctors + 1)."""
+    @property
+    def rf_weight(self) -> float:
+        """The RF column is rf_weight x dispersion."""
+    @property
+    def automatic_rf_weight(self) -> bool: ...
+    @property
+    def sum_weight(self) -> Optional[float]:
+        """None without a sum row."""
     @property
     def monitors(self) -> int: ...
     @property
     def correctors(self) -> int: ...
+
+def augment_rf(matrix: _Matrix, dispersion: _Vector,
+               rf_weight: Optional[float] = None,
+               sum_weight: Optional[float] = None) -> RfAugmentation:
+    """[R | rf_weight x dispersion], with the row sum_weight x (1 ... 1, 0)
+    when sum_weight is given; rf_weight None matches the RF column's norm to
+    the mean column norm."""
+
+def augment_deviation(augmentation: RfAugmentation, deviation: _Vector) -> _Float64:
+    """The deviation with the sum row's target 0 appended when there is one."""
+
+def split_rf(augmentation: RfAugmentation,
+             solution: _Vector) -> Tuple[_Float64, float]:
+    """(corrector_changes, rf_change) from inverse @ augment_deviation(...);
+    the RF change in the dispersion's units."""
+
+class MeasurementAction:
+    """Set `corrector` to base + `offset`, then feed `skip` orbits while it
+    settles and `take` that are averaged; `done` when nothing is left."""
+
+    @property
+    def done(self) -> bool: ...
+    @property
+    def corrector(self) -> int: ...
+    @property
+    def offset(self) -> float: ...
+    @property
+    def skip(self) -> int: ...
+    @property
+    def take(self) -> int: ...
+
+class ResponseMeasurement:
+    """The bipolar measurement of a response matrix, driven by the caller."""
+
+    def __init__(self, monitors: int, correctors: int,
+                 kick: Union[float, _Vector], settle_cycles: int = 0,
+                 orbits: int = 10) -> None: ...
+    def next(self) -> MeasurementAction:
+        """ValueError while orbits are still wanted."""
+    def add_orbit(self, orbit: _Vector) -> None:
+        """ValueError, nothing counted, for a NaN, another size, or an orbit
+        nobody asked for."""
+    def abort(self) -> MeasurementAction:
+        """The action that restores the corrector away from its base."""
+    @property
+    def wants_orbit(self) -> bool: ...
+    @property
+    def done(self) -> bool: ...
+    @property
+    def aborted(self) -> bool: ...
+    @property
+    def matrix(self) -> _Float64:
+        """monitors x correctors; ValueError until done."""
+    @property
+    def standard_error(self) -> _Float64:
+        """ValueError until done."""
 
 # The chicane functions: plain numbers give a float, arrays (broadcast
 # against each other) an array of float64.

@@ -6,7 +6,9 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <vector>
 
+#include "measurement_server.cc"
 #include "orbit_feedback.cc"
 #include "weighted_orbit_feedback.cc"
 
@@ -73,6 +75,34 @@ TEST_F(DocsSamples, WeightedServerLeavesABrokenMonitorOut) {
   float change[kCorrectors];
   feedback.cycle(orbit, 1.0f, change);
   expect_corrector_0_back(change);
+}
+
+// A linear machine without noise: the sample measures its matrix and puts
+// every corrector back.
+TEST(DocsSamplesMeasurement, MeasuresTheMachineAndLeavesItAsItWas) {
+  const double response[2][3] = {{0.5, -1.0, 0.25}, {2.0, 0.0, -0.75}};
+  const std::vector<double> base = {1.0, -2.0, 0.5};
+  std::vector<double> correctors = base;
+  matrix_measurement measurement;
+  ASSERT_TRUE(measurement.start(2, correctors, 0.25).ok());
+  for (int cycle = 0; measurement.running(); ++cycle) {
+    ASSERT_LT(cycle, 1000);
+    double orbit[2] = {};
+    for (int i = 0; i < 2; ++i) {
+      for (int j = 0; j < 3; ++j) {
+        orbit[i] += response[i][j] * (correctors[j] - base[j]);
+      }
+    }
+    measurement.cycle(orbit, 2, correctors);
+  }
+  EXPECT_EQ(correctors, base);
+  const auto measured = measurement.measured();
+  ASSERT_TRUE(measured.ok());
+  for (int i = 0; i < 2; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      EXPECT_NEAR(measured.value().response(i, j), response[i][j], 1e-12);
+    }
+  }
 }
 
 }  // namespace
