@@ -356,6 +356,8 @@ void BM_apply(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
   if (!applied) state.SkipWithError("apply refused");
+}
+
 // One cycle of an orbit loop with every check and limit on, on the inverse
 // that BM_dgemv multiplies: two sets of readings in turn, so that no monitor
 // looks stale and the rms never grows twice in a row, and limits that leave
