@@ -93,7 +93,8 @@ TEST(ValueReader, LongNumbersReadAsTheStreamReadsThem) {
         for (int k = 0; k < 700; ++k) s += ".5";
         return s;
       }(),
-      "1" + zeros + "-2 7",  // a sign ends the mantissa
+      "1" + zeros + "-2 7",       // a sign ends the mantissa
+      "0." + zeros + "1e1995 7",  // an exponent without a sign
   };
   for (const std::string& line : lines) {
     SCOPED_TRACE(line.substr(0, 60));

@@ -145,6 +145,7 @@ TEST(DiagnoseMatrixText, ShapeIsWhatMostLinesHold) {
        "(\"1,5\"): decimal commas? The loader reads \"1,5\" as 1, as \".\" is "
        "the decimal point"},
       {"1 2 # note\n3 4 BPM\n", 2, 2, {}, ""},
+      {"1 BPM1\n2 BPM2\n", 2, 1, {}, ""},
       {"\nx 1\n",
        2,
        0,
@@ -174,6 +175,16 @@ TEST(DiagnoseMatrixText, ParseRefusesAtTheFirstLineAndCountsTheOthers) {
   EXPECT_EQ(r.error().detail,
             "line 1: \"nan\" is not a number; it holds 1 value, not 2; 2 more "
             "lines do not load");
+  // A text of many faults lists a thousand of them and counts the others.
+  const std::string blanks = "1 2\n3 4\n" + std::string(1002, '\n');
+  const zub_feedback::matrix_text_diagnosis d =
+      zub_feedback::diagnose_matrix_text(blanks);
+  EXPECT_EQ(d.lines.size(), 1000u);
+  EXPECT_EQ(d.more_lines, 2);
+  EXPECT_EQ(d.lines.back().line, 1002);
+  EXPECT_EQ(zub_feedback::parse_matrix_text(blanks).error().detail,
+            "line 3 is blank: a blank line after the last row counts as a "
+            "row; 1001 more lines do not load");
   const auto ok = zub_feedback::parse_matrix_text("1 2\n3 4 BPM\n");
   ASSERT_TRUE(ok.ok());
   EXPECT_EQ(ok.value().values,

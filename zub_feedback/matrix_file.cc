@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <locale>
+#include <map>
 #include <sstream>
 #include <vector>
 
@@ -433,7 +434,7 @@ const char* word_end(const char* p, const char* end) {
 std::string shown_word(const char* p, const char* end) {
   std::string out;
   int n = 0;
-  for (const char* q = p; q != word_end(p, end); ++q) {
+  for (const char *q = p, *w = word_end(p, end); q != w; ++q) {
     if (++n > 20) {
       out += "...";
       break;
@@ -450,14 +451,31 @@ std::string shown_word(const char* p, const char* end) {
   return out;
 }
 
-// Whether a word is a number that formatted extraction refuses for lying
-// beyond the range of a double ("1e400").
+bool digit(char c) { return c >= '0' && c <= '9'; }
+
+// Whether a word where formatted extraction stopped is written as a number
+// ("-1.5e400"): then it was refused for lying beyond the range of a double.
+// Read by its syntax, for a word may be as long as the file.
 bool beyond_double(const char* p, const char* end) {
-  const std::string word(p, word_end(p, end));
-  errno = 0;
-  char* rest = nullptr;
-  const double v = std::strtod(word.c_str(), &rest);
-  return *rest == '\0' && errno == ERANGE && std::isinf(v);
+  const char* const w = word_end(p, end);
+  if (p != w && (*p == '+' || *p == '-')) ++p;
+  const char* const mantissa = p;
+  while (p != w && digit(*p)) ++p;
+  bool digits = p != mantissa;
+  if (p != w && *p == '.') {
+    const char* const fraction = ++p;
+    while (p != w && digit(*p)) ++p;
+    digits = digits || p != fraction;
+  }
+  if (!digits) return false;
+  if (p != w && (*p == 'e' || *p == 'E')) {
+    ++p;
+    if (p != w && (*p == '+' || *p == '-')) ++p;
+    const char* const exponent = p;
+    while (p != w && digit(*p)) ++p;
+    if (p == exponent) return false;
+  }
+  return p == w;
 }
 
 bool starts_with_bom(const file_line& line) {
@@ -637,7 +655,7 @@ refusal rows_refusal(const std::string& text, const text_shape& shape,
   refusal out;
   out.code = error_code::bad_rows;
   out.message = std::move(message);
-  out.line = shape.rows > rows ? data_line(text, rows + 1) : 0;
+  out.line = data_line(text, rows + 1);  // 0 when the file has fewer
   const std::string held =
       printed("the file holds %lld data line%s, not %lld", shape.rows,
               shape.rows == 1 ? "" : "s", rows);
@@ -698,105 +716,123 @@ result<matrix_file> parse_text(const std::string& text, long long rows,
   return out;
 }
 
-zub_feedback::matrix_text_diagnosis diagnose_text(const std::string& text) {
-  struct read_line {
-    file_line line;
-    long long values;
-    bool beyond;
-    const char* stop;
-  };
-  std::vector<read_line> data;
-  long long last_filled = 0;  // file line of the last data line not blank
-  {
-    value_reader values;
-    file_line line;
-    for (line_cursor lines(text); lines.next(line);) {
-      if (line.is_comment()) continue;
-      const line_reading r = read_data_line(values, line, LLONG_MAX);
-      data.push_back({line, r.values, r.first_beyond != 0, r.stop});
-      if (r.values != 0 || r.stop != line.end) last_filled = line.number;
-    }
-  }
+namespace {
 
-  // The count most lines hold; a tie goes to the count met last, so that
-  // where the lines cannot decide the last one decides, as for load_file.
+// What one pass over a text's data lines finds, for the shape without one.
+struct line_counts {
+  long long rows = 0;
+  long long cols = 0;  // the count most lines hold; 0 when none holds one
+  long long last_filled = 0;  // file line of the last data line not blank
+  file_line first_filled;     // the first data line not blank
+  file_line first_comma;      // the first whose values end at a comma
+};
+
+line_counts count_lines(const std::string& text) {
+  // A tie goes to the count met last, so that where the lines cannot
+  // decide, the last one decides, as for load_file.
   struct tally {
     long long lines = 0;
-    size_t last = 0;
+    long long last = 0;  // the data line that held it last
   };
-  std::vector<std::pair<long long, tally>> counts;
-  for (size_t k = 0; k < data.size(); ++k) {
-    if (data[k].values == 0) continue;
-    auto it = std::find_if(counts.begin(), counts.end(), [&](const auto& c) {
-      return c.first == data[k].values;
-    });
-    if (it == counts.end())
-      it = counts.insert(counts.end(), {data[k].values, {}});
-    ++it->second.lines;
-    it->second.last = k;
+  std::map<long long, tally> counts;
+  line_counts out;
+  value_reader values;
+  file_line line;
+  for (line_cursor lines(text); lines.next(line);) {
+    if (line.is_comment()) continue;
+    ++out.rows;
+    const line_reading r = read_data_line(values, line, LLONG_MAX);
+    if (r.stop != line.end || r.values != 0) {
+      out.last_filled = line.number;
+      if (out.first_filled.number == 0) out.first_filled = line;
+    }
+    if (r.values == 0) continue;
+    tally& t = counts[r.values];
+    ++t.lines;
+    t.last = out.rows;
+    if (out.first_comma.number == 0 && r.stop != line.end && *r.stop == ',') {
+      out.first_comma = line;
+    }
   }
-  long long cols = 0;
   tally best;
   for (const auto& c : counts) {
     if (c.second.lines > best.lines ||
         (c.second.lines == best.lines && c.second.last > best.last)) {
-      cols = c.first;
+      out.cols = c.first;
       best = c.second;
-    }
-  }
-
-  zub_feedback::matrix_text_diagnosis out;
-  out.shape.rows = data.size();
-  out.shape.cols = static_cast<size_t>(cols);
-  value_reader values;
-  for (const read_line& d : data) {
-    if (d.values == cols && !d.beyond) continue;
-    const line_reading r = read_data_line(values, d.line, cols);
-    out.lines.push_back(
-        line_refusal(d.line, r, cols, d.line.number > last_filled));
-  }
-
-  if (!data.empty() && cols == 0) {
-    out.note = "no data line holds a value";
-    const auto filled = std::find_if(
-        data.begin(), data.end(), [](auto& d) { return d.stop != d.line.end; });
-    if (filled != data.end()) {
-      const line_reading r = read_data_line(values, filled->line, 0);
-      const values_end why = why_values_end(filled->line, r, false);
-      out.note +=
-          printed(" (line %lld", filled->line.number) + why.clause + ")";
-    }
-  } else if (cols == 1 && out.lines.empty()) {
-    // One value a line, ended by a comma: "1,5 2,0" reads as 1.
-    const auto comma = std::find_if(data.begin(), data.end(), [](auto& d) {
-      return *d.stop == ',' && d.stop != d.line.end;
-    });
-    if (comma != data.end()) {
-      const char* word = comma->stop;
-      while (word != comma->line.begin && !blank(word[-1])) --word;
-      const std::string whole = shown_word(word, comma->line.end);
-      out.note = printed(
-          "every data line holds one value; on line %lld it ends at a comma "
-          "(\"%s\"): decimal commas? The loader reads \"%s\" as %.*s, as "
-          "\".\" is the decimal point",
-          comma->line.number, whole.c_str(), whole.c_str(),
-          static_cast<int>(comma->stop - word), word);
     }
   }
   return out;
 }
 
-result<matrix_file> parse_text(const std::string& text) {
-  zub_feedback::matrix_text_diagnosis d = diagnose_text(text);
-  if (d.lines.empty()) {
-    return parse_text(text, static_cast<long long>(d.shape.rows),
-                      static_cast<long long>(d.shape.cols));
+// The data lines that do not load as rows of c.cols values: the first
+// `listed` of them as refusals, the others counted.
+void find_faults(const std::string& text, const line_counts& c, size_t listed,
+                 zub_feedback::matrix_text_diagnosis& out) {
+  value_reader values;
+  file_line line;
+  for (line_cursor lines(text); lines.next(line);) {
+    if (line.is_comment()) continue;
+    const line_reading r = read_data_line(values, line, c.cols);
+    if (r.loads(c.cols)) continue;
+    if (out.lines.size() < listed) {
+      out.lines.push_back(
+          line_refusal(line, r, c.cols, line.number > c.last_filled));
+    } else {
+      ++out.more_lines;
+    }
   }
+}
+
+// So many lines at fault are listed; a text of a million blank lines must
+// not cost a refusal each.
+constexpr size_t kListedLines = 1000;
+
+}  // namespace
+
+zub_feedback::matrix_text_diagnosis diagnose_text(const std::string& text) {
+  const line_counts c = count_lines(text);
+  zub_feedback::matrix_text_diagnosis out;
+  out.shape.rows = static_cast<size_t>(c.rows);
+  out.shape.cols = static_cast<size_t>(c.cols);
+  find_faults(text, c, kListedLines, out);
+
+  value_reader values;
+  if (c.rows > 0 && c.cols == 0) {
+    out.note = "no data line holds a value";
+    if (c.first_filled.number != 0) {
+      const file_line& line = c.first_filled;
+      const values_end why =
+          why_values_end(line, read_data_line(values, line, 0), false);
+      out.note += printed(" (line %lld", line.number) + why.clause + ")";
+    }
+  } else if (c.cols == 1 && out.lines.empty() && c.first_comma.number != 0) {
+    // One value a line, ended by a comma: "1,5 2,0" reads as 1.
+    const file_line& line = c.first_comma;
+    const char* const stop = read_data_line(values, line, 1).stop;
+    const char* word = stop;
+    while (word != line.begin && !blank(word[-1])) --word;
+    const std::string whole = shown_word(word, line.end);
+    out.note = printed(
+        "every data line holds one value; on line %lld it ends at a comma "
+        "(\"%s\"): decimal commas? The loader reads \"%s\" as %.*s, as "
+        "\".\" is the decimal point",
+        line.number, whole.c_str(), whole.c_str(),
+        static_cast<int>(stop - word), word);
+  }
+  return out;
+}
+
+result<matrix_file> parse_text(const std::string& text) {
+  const line_counts c = count_lines(text);
+  zub_feedback::matrix_text_diagnosis d;
+  find_faults(text, c, 1, d);
+  if (d.lines.empty()) return parse_text(text, c.rows, c.cols);
   refusal first = std::move(d.lines.front());
-  if (d.lines.size() > 1) {
-    first.detail += printed("; %zu more line%s do%s not load",
-                            d.lines.size() - 1, d.lines.size() == 2 ? "" : "s",
-                            d.lines.size() == 2 ? "es" : "");
+  if (d.more_lines > 0) {
+    first.detail +=
+        printed("; %lld more line%s do%s not load", d.more_lines,
+                d.more_lines == 1 ? "" : "s", d.more_lines == 1 ? "es" : "");
   }
   return first;
 }

@@ -41,11 +41,13 @@ struct matrix_file {
 // holds a value.
 struct matrix_text_diagnosis {
   matrix_shape shape;
-  // Every data line that does not load as a row of shape.cols values, in
-  // file order, each as the refusal that load_file would give for it:
-  // code bad_line or beyond_float, load_file's message, the line, the
-  // value's place, the text found, and a detail that says why.
+  // The data lines that do not load as a row of shape.cols values, in file
+  // order, each as the refusal that load_file would give for it: code
+  // bad_line or beyond_float, load_file's message, the line, the value's
+  // place, the text found, and a detail that says why. The first 1000 of
+  // them; more_lines counts the others.
   std::vector<refusal> lines;
+  long long more_lines = 0;
   // What explains the shape as a whole, or empty: every data line holding
   // one value before a comma (decimal commas), or no line holding a value.
   std::string note;

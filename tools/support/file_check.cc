@@ -34,6 +34,7 @@ measured_file measure(const std::string& path) {
   for (const zub_feedback::refusal& r : d.lines) {
     m.problems.push_back({r.line, r.detail});
   }
+  m.more_problems = d.more_lines;
   if (m.problems.empty()) {
     m.values =
         zub_feedback::parse_matrix_text(text.value(), d.shape).value().values;
@@ -41,14 +42,18 @@ measured_file measure(const std::string& path) {
   return m;
 }
 
+long long offending(const measured_file& m) {
+  return static_cast<long long>(m.problems.size()) + m.more_problems;
+}
+
 void print_problems(FILE* to, const measured_file& m) {
   if (m.problems.empty()) return;
   const size_t n = m.problems.size();
   std::fprintf(to,
-               "offending %zu line%s: the loader refuses the file\n"
+               "offending %lld line%s: the loader refuses the file\n"
                "          (line numbers count from 1, rows and columns from "
                "0)\n",
-               n, n == 1 ? "" : "s");
+               offending(m), offending(m) == 1 ? "" : "s");
   constexpr size_t kShown = 20;
   for (size_t k = 0; k < n && k < kShown; ++k) {
     std::fprintf(to, "  %s\n", m.problems[k].text.c_str());
@@ -56,14 +61,17 @@ void print_problems(FILE* to, const measured_file& m) {
   if (n > kShown) {
     std::vector<long long> rest;
     for (size_t k = kShown; k < n; ++k) rest.push_back(m.problems[k].file_line);
-    std::fprintf(to, "  ... and %zu more: lines %s\n", n - kShown,
-                 ranges(rest).c_str());
+    const std::string unlisted =
+        m.more_problems > 0 ? format(" and %lld more", m.more_problems) : "";
+    std::fprintf(to, "  ... and %lld more: lines %s%s\n",
+                 offending(m) - static_cast<long long>(kShown),
+                 ranges(rest).c_str(), unlisted.c_str());
   }
 }
 
 void refuse_offending(const std::string& path, const measured_file& m) {
-  refuse(format("%s does not load: %zu offending line%s", path.c_str(),
-                m.problems.size(), m.problems.size() == 1 ? "" : "s"));
+  refuse(format("%s does not load: %lld offending line%s", path.c_str(),
+                offending(m), offending(m) == 1 ? "" : "s"));
 }
 
 void confirm_unchanged(const std::string& path, measured_file& m,

@@ -23,8 +23,9 @@ struct measured_file {
   long long rows = 0;  // data lines
   long long cols = 0;  // the count of values most data lines hold
   // The data lines that do not load as a row of `cols` values, each with
-  // why, in file order.
+  // why, in file order, as many as the core lists; the others counted.
   std::vector<line_problem> problems;
+  long long more_problems = 0;
   // What explains the shape of a file without offending lines as a whole
   // (decimal commas, no value at all).
   std::string note;
