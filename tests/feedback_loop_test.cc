@@ -173,29 +173,34 @@ TEST(OrbitLoop, RefusedStepNamesTheCauseAndChangesNothing) {
 TEST(OrbitLoop, StaleMonitor) {
   const arma::mat r = random_response(5, 2, 4);
   struct {
+    std::size_t monitor;
     int stale_cycles;
     bool masked;
     int refused_at;  // step; -1: never
-  } cases[] = {{3, false, 3}, {1, false, 1}, {0, false, -1}, {3, true, -1}};
+  } cases[] = {{4, 3, false, 3},  {1, 3, false, 3}, {2, 1, false, 1},
+               {0, 0, false, -1}, {4, 3, true, -1}, {3, 2, true, -1}};
   for (const auto& t : cases) {
     loop_options o;
     o.stale_cycles = t.stale_cycles;
-    if (t.masked) o.monitor_mask = {false, false, false, false, true};
+    if (t.masked) {
+      o.monitor_mask.assign(5, false);
+      o.monitor_mask[t.monitor] = true;
+    }
     orbit_loop loop = make_loop(r, o);
     machine beam{r, arma::randn(5), 0.01};
     std::vector<double> c(2, 0.0), delta;
     int refused_at = -1;
     for (int k = 0; k < 30 && refused_at < 0; ++k) {
       std::vector<double> readings = beam.read(c);
-      readings[4] = 0.25;  // stopped updating
+      readings[t.monitor] = 0.25;  // stopped updating
       const step_outcome out = loop.step(readings, c, delta);
       if (out.status == loop_status::refused) {
         refused_at = k;
         EXPECT_EQ(out.fault, loop_fault::reading_stale);
-        EXPECT_EQ(out.index, 4u);
+        EXPECT_EQ(out.index, t.monitor);
       }
     }
-    EXPECT_EQ(refused_at, t.refused_at) << t.stale_cycles << t.masked;
+    EXPECT_EQ(refused_at, t.refused_at) << t.monitor << " " << t.stale_cycles;
   }
 }
 
@@ -204,11 +209,16 @@ TEST(OrbitLoop, StaleMonitor) {
 TEST(OrbitLoop, DeadBandMovesNothing) {
   loop_options o;
   o.deadband = 0.1;
+  o.noise_floor = 1e-3;
   orbit_loop loop = make_loop(random_response(4, 2, 5), o);
   std::vector<double> c(2, 0.0), delta;
-  const step_outcome quiet = loop.step({0.09, -0.09, 0.09, -0.09}, c, delta);
-  EXPECT_EQ(quiet.status, loop_status::deadband);
-  EXPECT_EQ(delta, std::vector<double>(2, 0.0));
+  // The orbit rising inside the dead-band: nothing moves, so the rise is
+  // not the loop's and never holds it.
+  for (double x : {0.01, 0.02, 0.03, 0.05, 0.07, 0.08, 0.09}) {
+    const step_outcome out = loop.step({x, -x, x, -x}, c, delta);
+    EXPECT_EQ(out.status, loop_status::deadband) << x;
+    EXPECT_EQ(delta, std::vector<double>(2, 0.0));
+  }
   EXPECT_EQ(loop.step({0.11, -0.11, 0.11, -0.11}, c, delta).status,
             loop_status::applied);
 }

@@ -124,7 +124,7 @@ struct step_outcome {
   loop_fault fault = loop_fault::none;
   std::size_t index = 0;  // the monitor or corrector the fault names
   double scale = 1.0;     // s of the limits; 0 when nothing moved
-  double rms = 0.0;       // of the deviation; 0 when refused or holding
+  double rms = 0.0;       // of the deviation; 0 when refused, or held before
   std::string_view reason() const { return std::string_view(text_.data()); }
 
  private:
@@ -166,6 +166,8 @@ class ZUB_FEEDBACK_API orbit_loop {
   std::size_t correctors() const { return n_; }
   bool holding() const { return holding_; }
   const matrix& inverse() const { return inverse_; }
+  // As given, the per-monitor vectors filled in (reference 0, no mask, no
+  // range) and the reference as set_reference last set it.
   const loop_options& options() const { return options_; }
   // The correctors that bound the last step's scale (limited), increasing.
   const std::vector<std::size_t>& binding() const { return binding_; }
