@@ -1,6 +1,7 @@
-// The response matrix with the RF column and the sum row: every refusal,
-// and outputs left as they were. That the split solution is the
-// least-squares one is tested against numpy (tests/python/).
+// The response matrix with the RF column and the sum row: the memory each
+// function touches, every refusal, and outputs left as they were. That the
+// split solution is the least-squares one is tested against numpy
+// (tests/python/).
 #include "augmented_response.h"
 
 #include <gtest/gtest.h>
@@ -27,6 +28,32 @@ const double kR[] = {3, 0,  //
                      4, 0,  //
                      0, 1};
 const double kEta[] = {0, 0, 6};
+
+// Each input followed by a NaN and each output by a sentinel: a loop that
+// runs one element too far reads the NaN or overwrites the sentinel.
+TEST(AugmentRf, ReadsAndWritesOnlyItsOwn) {
+  const double r[] = {3, 0, 4, 0, 0, 1, kNaN};
+  const double eta[] = {0, 0, 6, kNaN};
+  // Columns of norm 5 and 1, a dispersion of norm 6: w_rf = 3 / 6.
+  const auto a = augment_rf(const_matrix_view(r, 3, 2), eta, 3);
+  ASSERT_TRUE(a.ok()) << a.error().message;
+  const rf_layout& l = a.value().layout;
+  EXPECT_EQ(l.rf_weight, 0.5);
+  EXPECT_EQ(a.value().response(2, 2), 3.0);
+
+  const double deviation[] = {1, 2, 3, kNaN};
+  double augmented[] = {0, 0, 0, 7};
+  ASSERT_TRUE(augment_deviation(l, deviation, 3, augmented, 3).ok());
+  EXPECT_EQ(augmented[2], 3);
+  EXPECT_EQ(augmented[3], 7);
+  const double solution[] = {1, 2, 4, kNaN};
+  double changes[] = {0, 0, 7};
+  double rf = 0;
+  ASSERT_TRUE(split_rf(l, solution, 3, changes, 2, &rf).ok());
+  EXPECT_EQ(changes[1], 2);
+  EXPECT_EQ(changes[2], 7);
+  EXPECT_EQ(rf, 2);  // the coefficient 4 of 0.5 η
+}
 
 TEST(AugmentRf, Refusals) {
   const double zero[] = {0, 0, 0, 0, 0, 0};
