@@ -89,7 +89,9 @@ std::string type_name(const py::handle& obj) {
 // array's mask would be dropped silently.
 void refuse_text_and_masks(const py::handle& obj, const std::string& what) {
   if (PyUnicode_Check(obj.ptr()) || PyBytes_Check(obj.ptr())) {
-    throw py::type_error(what + " must be numbers, not " + type_name(obj));
+    throw py::type_error(what +
+                         " must be a number or an array of numbers, not " +
+                         type_name(obj));
   }
   const py::object masked =
       py::module_::import("numpy").attr("ma").attr("MaskedArray");
