@@ -2,15 +2,18 @@
 // products and chicane functions on numpy arrays, its refusals as
 // exceptions and its messages as records of the logger "zub_feedback".
 //
-// Every number comes from the library's code, called as a server calls it:
-// an array becomes an MDFA_ResponseMatrix of floats, the operation runs on
-// it, and its result comes back as a float32 array. Only the public
-// interface is used (zub_feedback.h, chicane_physics.h, the framework's).
+// Every number comes from the library's numeric core, called as the
+// property's adapters call it: an array becomes a matrix of the floats that
+// the property would hold, and the result comes back as a float32 array.
+// What the property would log about a result comes from the library's own
+// list of its messages (property_messages.h), handed to logging.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <array>
+#include <chrono>
 #include <climits>
 #include <optional>
 #include <stdexcept>
@@ -18,23 +21,31 @@
 #include <utility>
 
 #include "chicane_physics.h"
+#include "load_file.h"
 #include "loop_bindings.h"
-#include "messages.h"
+#include "property_messages.h"
 #include "zub_feedback.h"
+#include "zub_feedback/core.h"
 
 namespace py = pybind11;
 
 namespace {
 
-using zub_python::call_messages;
-
 // Refusals of the library, with its ERROR message as their text.
-struct load_error : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
 struct inversion_error : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+
+// The type LoadError, raised with attributes of its own; the module holds
+// the reference.
+PyObject* load_error_type = nullptr;
+
+std::string without_line_end(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+    text.pop_back();
+  }
+  return text;
+}
 
 // ---------------------------------------------------------------- messages
 
@@ -46,50 +57,73 @@ int python_level(unsigned level) {
   return kInfo;
 }
 
-// Hands what a call said to the logger "zub_feedback"; the reporting
-// operation is the record's attribute `operation`.
-void emit(const call_messages& said) {
-  if (said.messages().empty()) return;
+// Hands what the property would have said to the logger "zub_feedback";
+// the reporting operation is the record's attribute `operation`. What the
+// property prints is a record too.
+void emit(const char* operation, const zub_internal::property_messages& said) {
+  if (said.empty()) return;
   const py::object logger =
       py::module_::import("logging").attr("getLogger")("zub_feedback");
-  for (const zub_python::message& m : said.messages()) {
+  for (const zub_internal::property_message& m : said) {
     const int level = python_level(m.level);
     if (!logger.attr("isEnabledFor")(level).cast<bool>()) continue;
     logger.attr("log")(
-        level, call_messages::without_line_end(m.text),
-        py::arg("extra") = py::dict(py::arg("operation") = m.where));
+        level, without_line_end(m.text),
+        py::arg("extra") = py::dict(py::arg("operation") = operation));
   }
 }
 
-// Runs f, one library operation, on this thread without the GIL; then its
-// messages go to logging. Returns the text of its first error message.
-template <class F>
-std::optional<std::string> call_library(const char* operation, F&& f) {
-  call_messages said(operation);
-  try {
-    py::gil_scoped_release unlocked;
-    f();
-  } catch (...) {
-    said.finish();
-    emit(said);
-    throw;
-  }
-  said.finish();
-  emit(said);
-  return said.first_error();
+double elapsed_ms(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double, std::milli>(
+             std::chrono::steady_clock::now() - t0)
+      .count();
 }
 
-// ---------------------------------------------------------------- arrays
+// ---------------------------------------------------------------- arguments
+
+std::string type_name(const py::handle& obj) {
+  return py::str(py::type::handle_of(obj).attr("__name__")).cast<std::string>();
+}
+
+// A string is text, not a number, even where numpy would parse it; a masked
+// array's mask would be dropped silently.
+void refuse_text_and_masks(const py::handle& obj, const std::string& what) {
+  if (PyUnicode_Check(obj.ptr()) || PyBytes_Check(obj.ptr())) {
+    throw py::type_error(what +
+                         " must be a number or an array of numbers, not " +
+                         type_name(obj));
+  }
+  const py::object masked =
+      py::module_::import("numpy").attr("ma").attr("MaskedArray");
+  if (py::isinstance(obj, masked)) {
+    throw py::type_error(what +
+                         " is a masked array: fill it (numpy.ma.filled) or "
+                         "drop the masked rows first");
+  }
+}
+
+// A real number, or a short TypeError that does not print the arguments.
+double real_number(const py::handle& obj, const char* what) {
+  refuse_text_and_masks(obj, what);
+  const double x = PyFloat_AsDouble(obj.ptr());
+  if (x == -1.0 && PyErr_Occurred()) {
+    PyErr_Clear();
+    throw py::type_error(std::string(what) + " must be a real number, not " +
+                         type_name(obj));
+  }
+  return x;
+}
 
 using float_array =
     py::array_t<float, py::array::c_style | py::array::forcecast>;
 
-// `obj` as the library holds a matrix: two-dimensional float32, row by row.
-// Any array of real numbers is taken, in any memory order; the values are
-// narrowed to float as load_file narrows the numbers of a file.
-float_array as_matrix(const py::handle& obj, const char* what) {
+// `obj` as the property holds a matrix: the values narrowed to float as
+// load_file narrows the numbers of a file, held as doubles for the core.
+zub_feedback::matrix as_matrix(const py::handle& obj, const char* what) {
+  refuse_text_and_masks(obj, what);
   const py::array a = py::array::ensure(obj);
   if (!a) {
+    PyErr_Clear();
     throw py::type_error(std::string(what) + " must be an array of numbers");
   }
   const char kind = a.dtype().kind();
@@ -106,51 +140,47 @@ float_array as_matrix(const py::handle& obj, const char* what) {
     throw py::value_error(std::string(what) + " has more than " +
                           std::to_string(INT_MAX) + " rows or columns");
   }
-  float_array narrowed = float_array::ensure(a);
+  const float_array narrowed = float_array::ensure(a);
   if (!narrowed) {
+    PyErr_Clear();
     throw py::type_error(std::string(what) + " cannot be narrowed to float32");
   }
-  return narrowed;
+  zub_feedback::matrix m(static_cast<size_t>(a.shape(0)),
+                         static_cast<size_t>(a.shape(1)));
+  std::copy(narrowed.data(), narrowed.data() + narrowed.size(), m.data());
+  return m;
 }
 
-// The framework's location that the module's matrices belong to.
-EqFct& location() {
-  static EqFct loc("PYTHON");
-  return loc;
+// The core's values are floats held as doubles: narrowing is exact.
+py::array_t<float> to_float_array(const zub_feedback::matrix& m) {
+  py::array_t<float> out(
+      {static_cast<py::ssize_t>(m.rows()), static_cast<py::ssize_t>(m.cols())});
+  std::transform(m.data(), m.data() + m.size(), out.mutable_data(),
+                 [](double x) { return static_cast<float>(x); });
+  return out;
 }
 
-// A response matrix of the library holding the values of `a`.
-class matrix {
- public:
-  matrix(const char* name, int rows, int cols)
-      : m_(name, rows, cols, &location()) {}
-  explicit matrix(const float_array& a)
-      : matrix("PYTHON.MATRIX", static_cast<int>(a.shape(0)),
-               static_cast<int>(a.shape(1))) {
-    const auto v = a.unchecked<2>();
-    for (int i = 0; i < m_.rows; ++i) {
-      for (int j = 0; j < m_.cols; ++j)
-        m_.set_value(v(i, j), i, j, -1, -1, -1, -1);
-    }
-  }
-  MDFA_ResponseMatrix& operator*() { return m_; }
-  MDFA_ResponseMatrix* operator->() { return &m_; }
-
-  py::array_t<float> to_array() const {
-    py::array_t<float> out({std::max(m_.rows, 0), std::max(m_.cols, 0)});
-    auto w = out.mutable_unchecked<2>();
-    for (int i = 0; i < m_.rows; ++i) {
-      for (int j = 0; j < m_.cols; ++j)
-        w(i, j) = m_.value(i, j, -1, -1, -1, -1);
-    }
-    return out;
-  }
-
- private:
-  MDFA_ResponseMatrix m_;
-};
+py::array_t<double> to_double_array(const zub_feedback::matrix& m) {
+  py::array_t<double> out(
+      {static_cast<py::ssize_t>(m.rows()), static_cast<py::ssize_t>(m.cols())});
+  std::copy(m.data(), m.data() + m.size(), out.mutable_data());
+  return out;
+}
 
 // ---------------------------------------------------------------- operations
+
+[[noreturn]] void raise_load_error(const zub_feedback::refusal& e) {
+  const std::string message = without_line_end(e.message);
+  py::object error =
+      py::reinterpret_borrow<py::object>(load_error_type)(message);
+  error.attr("message") = message;
+  error.attr("line") = e.line;
+  error.attr("detail") = e.detail;
+  // A traceback shows the note below the message.
+  if (!e.detail.empty()) error.attr("add_note")(e.detail);
+  PyErr_SetObject(load_error_type, error.ptr());
+  throw py::error_already_set();
+}
 
 py::array_t<float> load(const py::object& path, int monitors, int correctors) {
   const std::string fname =
@@ -158,15 +188,15 @@ py::array_t<float> load(const py::object& path, int monitors, int correctors) {
   if (fname.find('\0') != std::string::npos) {
     throw py::value_error("embedded null byte in path");
   }
-  matrix R("PYTHON.MATRIX", monitors, correctors);
-  bool loaded = false;
-  const auto error = call_library("MDFA_ResponseMatrix::load_file", [&] {
-    loaded = R->load_file(fname.c_str());
-  });
-  if (!loaded) {
-    throw load_error(error.value_or("ERROR: " + fname + " was not loaded"));
+  std::optional<zub_feedback::result<zub_feedback::matrix_file>> parsed;
+  {
+    py::gil_scoped_release unlocked;
+    parsed = zub_internal::read_matrix(fname.c_str(), monitors, correctors);
   }
-  return R.to_array();
+  emit(zub_internal::kLoadFileName,
+       zub_internal::load_messages(fname, monitors, correctors, *parsed));
+  if (!*parsed) raise_load_error(parsed->error());
+  return to_float_array(parsed->value().values);
 }
 
 struct inversion {
@@ -176,79 +206,168 @@ struct inversion {
   py::object tolerance;  // numpy.float32, as the library holds it
 };
 
-inversion invert(const py::handle& obj, std::optional<float> tol) {
-  const float_array a = as_matrix(obj, "matrix");
-  matrix R(a);
-  matrix inverse("PYTHON.INVERSE", R->cols, R->rows);
-  K_spectrum spectrum("PYTHON.SINGULAR_VALUES", std::min(R->rows, R->cols),
-                      &location());
-  float t = tol.value_or(-1.0f);  // -1 asks for the internal tolerance
-  int kept = 0;
-  const auto error = call_library("MDFA_ResponseMatrix::invert", [&] {
-    R->invert(*inverse, spectrum, &t, &kept);
-  });
-  if (error) throw inversion_error(*error);
+float tolerance_of(const py::object& tol, float none) {
+  if (tol.is_none()) return none;
+  return static_cast<float>(real_number(tol, "tol"));
+}
 
-  inversion out;
-  out.inverse = inverse.to_array();
-  out.singular_values = py::array_t<float>(spectrum.spectrum_length());
-  auto s = out.singular_values.mutable_unchecked<1>();
-  for (int i = 0; i < spectrum.spectrum_length(); ++i) {
-    s(i) = spectrum.spectrum_value(i);
+inversion invert(const py::handle& obj, const py::object& tol) {
+  const zub_feedback::matrix a = as_matrix(obj, "matrix");
+  const float t = tolerance_of(tol, zub_feedback::kInternalTolerance);
+  std::optional<zub_feedback::result<zub_feedback::truncated_svd_result>> r;
+  double took = 0;
+  {
+    py::gil_scoped_release unlocked;
+    const auto t0 = std::chrono::steady_clock::now();
+    r = zub_feedback::truncated_svd_inverse(a, t);
+    took = elapsed_ms(t0);
   }
-  out.kept = kept;
-  out.tolerance = py::module_::import("numpy").attr("float32")(t);
+  emit(zub_internal::kInvertName,
+       zub_internal::invert_messages(static_cast<int>(a.rows()),
+                                     static_cast<int>(a.cols()), *r, took));
+  if (!*r) throw inversion_error(without_line_end(r->error().message));
+
+  const zub_feedback::truncated_svd_result& v = r->value();
+  inversion out;
+  out.inverse = to_float_array(v.inverse);
+  out.singular_values =
+      py::array_t<float>(static_cast<py::ssize_t>(v.singular_values.size()));
+  std::transform(v.singular_values.begin(), v.singular_values.end(),
+                 out.singular_values.mutable_data(),
+                 [](double x) { return static_cast<float>(x); });
+  out.kept = v.kept;
+  out.tolerance = py::module_::import("numpy").attr("float32")(v.tolerance);
   return out;
 }
 
-py::array_t<float> pinv(const py::handle& obj, float tol) {
-  const float_array a = as_matrix(obj, "matrix");
-  matrix R(a);
-  matrix inverse("PYTHON.INVERSE", R->cols, R->rows);
-  std::optional<std::string> svd_failure;
-  auto error = call_library("MDFA_ResponseMatrix::pinv", [&] {
-    // Armadillo's failed SVD; other exceptions pass as they are.
-    try {
-      R->pinv(*inverse, &tol);
-    } catch (const std::runtime_error& e) {
-      svd_failure = e.what();
+py::array_t<float> pinv(const py::handle& obj, const py::object& tol) {
+  const zub_feedback::matrix a = as_matrix(obj, "matrix");
+  const float t = tolerance_of(tol, 0.0f);
+  std::optional<zub_feedback::result<zub_feedback::pseudo_inverse_result>> r;
+  double took = 0;
+  {
+    py::gil_scoped_release unlocked;
+    const auto t0 = std::chrono::steady_clock::now();
+    r = zub_feedback::pseudo_inverse(a, t);
+    took = elapsed_ms(t0);
+  }
+  // A refusal does not say how many elements the input filter removed.
+  const int removed = *r ? r->value().removed_in_input : 0;
+  emit(zub_internal::kPinvName,
+       zub_internal::pinv_messages(t, removed, *r, took));
+  if (!*r) {
+    const char* thrown = zub_internal::pinv_exception_text(r->error());
+    throw inversion_error(thrown != nullptr
+                              ? std::string(thrown)
+                              : without_line_end(r->error().message));
+  }
+  return to_float_array(r->value().inverse);
+}
+
+struct fast_inversion {
+  py::array_t<double> inverse;
+  py::array_t<double> singular_values;
+  int kept = 0;
+};
+
+fast_inversion svd_inverse(const py::handle& obj, const py::object& rcond,
+                           const py::object& keep) {
+  refuse_text_and_masks(obj, "matrix");
+  const py::array_t<double, py::array::c_style | py::array::forcecast> a =
+      py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(
+          obj);
+  if (!a) {
+    PyErr_Clear();
+    throw py::type_error("matrix must be an array of real numbers");
+  }
+  if (a.ndim() != 2) {
+    throw py::value_error("matrix must be a two-dimensional array, not " +
+                          std::to_string(a.ndim()) + "-dimensional");
+  }
+  zub_feedback::svd_inverse_options options;
+  if (!rcond.is_none()) options.rcond = real_number(rcond, "rcond");
+  if (!keep.is_none()) {
+    if (!PyLong_Check(keep.ptr()) && !PyIndex_Check(keep.ptr())) {
+      throw py::type_error("keep must be an integer, not " + type_name(keep));
     }
-  });
-  if (svd_failure) throw inversion_error(*svd_failure);
-  if (error) throw inversion_error(*error);
-  return inverse.to_array();
+    const long long k = py::int_(keep).cast<long long>();
+    if (k < 0) throw py::value_error("keep must not be negative");
+    options.keep = static_cast<int>(std::min<long long>(k, INT_MAX));
+  }
+  const zub_feedback::const_matrix_view view(a.data(),
+                                             static_cast<size_t>(a.shape(0)),
+                                             static_cast<size_t>(a.shape(1)));
+  std::optional<zub_feedback::result<zub_feedback::svd_inverse_result>> r;
+  {
+    py::gil_scoped_release unlocked;
+    r = zub_feedback::svd_inverse(view, options);
+  }
+  if (!*r) throw inversion_error(without_line_end(r->error().message));
+  fast_inversion out;
+  out.inverse = to_double_array(r->value().inverse);
+  const std::vector<double>& s = r->value().singular_values;
+  out.singular_values =
+      py::array_t<double>(static_cast<py::ssize_t>(s.size()), s.data());
+  out.kept = r->value().kept;
+  return out;
 }
 
 // The products and the transposition: a refusal is the library's message
 // of a shape that does not fit.
-template <class F>
-py::array_t<float> combine(const char* operation, matrix& result, F&& f) {
-  const auto error = call_library(operation, std::forward<F>(f));
-  if (error) throw py::value_error(*error);
-  return result.to_array();
+py::array_t<float> shaped(const zub_feedback::status& s,
+                          const zub_feedback::matrix& result) {
+  if (!s) throw py::value_error(without_line_end(s.error().message));
+  return to_float_array(result);
 }
 
 py::array_t<float> multiply(const py::handle& a, const py::handle& b) {
-  matrix A(as_matrix(a, "a"));
-  matrix B(as_matrix(b, "b"));
-  matrix C("PYTHON.PRODUCT", A->rows, B->cols);
-  return combine("MDFA_ResponseMatrix::multiply", C,
-                 [&] { A->multiply(*B, *C); });
+  const zub_feedback::matrix A = as_matrix(a, "a");
+  const zub_feedback::matrix B = as_matrix(b, "b");
+  zub_feedback::matrix C(A.rows(), B.cols());
+  return shaped(zub_feedback::multiply(A, B, C.view()), C);
 }
 
 py::array_t<float> entrywise_product(const py::handle& a, const py::handle& b) {
-  matrix A(as_matrix(a, "a"));
-  matrix B(as_matrix(b, "b"));
-  matrix C("PYTHON.PRODUCT", A->rows, A->cols);
-  return combine("MDFA_ResponseMatrix::entrywise_product", C,
-                 [&] { A->entrywise_product(*B, *C); });
+  const zub_feedback::matrix A = as_matrix(a, "a");
+  const zub_feedback::matrix B = as_matrix(b, "b");
+  zub_feedback::matrix C(A.rows(), A.cols());
+  return shaped(zub_feedback::entrywise_product(A, B, C.view()), C);
 }
 
 py::array_t<float> transpose(const py::handle& a) {
-  matrix A(as_matrix(a, "a"));
-  matrix T("PYTHON.TRANSPOSED", A->cols, A->rows);
-  return combine("MDFA_ResponseMatrix::transpose", T,
-                 [&] { A->transpose(*T); });
+  const zub_feedback::matrix A = as_matrix(a, "a");
+  zub_feedback::matrix T(A.cols(), A.rows());
+  return shaped(zub_feedback::transpose(A, T.view()), T);
+}
+
+// ---------------------------------------------------------------- chicane
+
+// A chicane function on numbers or on arrays that broadcast against each
+// other: text and masked arrays are refused, shapes that do not broadcast
+// are numpy's ValueError.
+template <class... A>
+auto elementwise(double (*f)(A...),
+                 std::array<const char*, sizeof...(A)> names) {
+  auto v = py::vectorize(f);
+  return [v, names](std::conditional_t<true, py::object, A>... args) mutable
+         -> py::object {
+    const std::array<py::object, sizeof...(A)> given{args...};
+    const py::module_ np = py::module_::import("numpy");
+    py::list shapes;
+    for (size_t k = 0; k < given.size(); ++k) {
+      refuse_text_and_masks(given[k], names[k]);
+      const py::object a = np.attr("asarray")(given[k]);
+      const char kind = a.attr("dtype").attr("kind").cast<std::string>()[0];
+      if (kind != 'f' && kind != 'i' && kind != 'u' && kind != 'b') {
+        throw py::type_error(std::string(names[k]) +
+                             " must be real numbers, not " +
+                             py::str(a.attr("dtype")).cast<std::string>());
+      }
+      shapes.append(a.attr("shape"));
+    }
+    np.attr("broadcast_shapes")(*shapes);
+    return v(py::array_t<A, py::array::forcecast>::ensure(args)...);
+  };
 }
 
 }  // namespace
@@ -256,7 +375,6 @@ py::array_t<float> transpose(const py::handle& a) {
 void register_measurement_bindings(py::module_& m);  // measurement_bindings.cc
 
 PYBIND11_MODULE(zub_feedback, m) {
-  zub_python::install_routing();
   zub_python::register_loop(m);
 
   m.doc() =
@@ -272,8 +390,13 @@ PYBIND11_MODULE(zub_feedback, m) {
 
   static py::exception<std::runtime_error> error(m, "Error");
   error.doc() = "Base of the library's refusals.";
-  py::register_exception<load_error>(m, "LoadError", error).doc() =
-      "load_file refused the file; the text is its ERROR message.";
+  static py::exception<zub_feedback::refusal> load_error(m, "LoadError", error);
+  load_error.doc() =
+      "load_file refused the file; the text is its ERROR message. "
+      "Attributes: message, line (counted from 1, comment lines included; 0 "
+      "for none) and detail (what was found there, or empty); a traceback "
+      "shows the detail as a note.";
+  load_error_type = load_error.ptr();
   py::register_exception<inversion_error>(m, "InversionError", error).doc() =
       "The inversion was refused or failed; the text is the library's message.";
 
@@ -304,22 +427,44 @@ PYBIND11_MODULE(zub_feedback, m) {
 
 Returns a float32 array of shape (monitors, correctors). Raises LoadError,
 with the library's ERROR message, when the file cannot be read or its shape
-is not monitors x correctors.)");
+is not monitors x correctors; its `line` and `detail` name the line at fault.)");
   m.def("invert", &invert, py::arg("matrix"), py::arg("tol") = py::none(),
         R"(Truncated-SVD inverse, as invert computes it for a server.
 
 matrix: 2-d array of real numbers (monitors x correctors), narrowed to float32.
-tol: the tolerance (float32); None, or -1, for the library's internal one.
+tol: relative cut-off (float32): a singular value s enters when
+     s > s_max * tol; None, or -1, for the library's internal one.
 Returns an Inversion (inverse, singular_values, kept, tolerance). Raises
 InversionError with the library's message when it refuses the matrix (an
 element that is not finite, no rows or columns, a NaN tolerance, ...).
 The GIL is released while the library computes.)");
-  m.def("pinv", &pinv, py::arg("matrix"), py::arg("tol") = 0.0f,
+  m.def("pinv", &pinv, py::arg("matrix"), py::arg("tol") = 0.0,
         R"(Moore-Penrose pseudo-inverse through Armadillo, as pinv computes it.
 
 Input elements with 0 < |a| < tol are zeroed first. Returns a float32 array,
 correctors x monitors. Raises InversionError when the library refuses the
-result or Armadillo's SVD fails. The GIL is released while it computes.)");
+result, the matrix holds a NaN or an infinity, or Armadillo's SVD fails.
+The GIL is released while it computes.)");
+
+  py::class_<fast_inversion>(
+      m, "SvdInverse",
+      "Result of svd_inverse(): the inverse and its singular values.")
+      .def_readonly("inverse", &fast_inversion::inverse,
+                    "float64 array, correctors x monitors.")
+      .def_readonly("singular_values", &fast_inversion::singular_values,
+                    "All min(monitors, correctors) singular values, largest "
+                    "first, float64.")
+      .def_readonly("kept", &fast_inversion::kept,
+                    "Number of singular values that entered the inverse.");
+  m.def("svd_inverse", &svd_inverse, py::arg("matrix"),
+        py::arg("rcond") = py::none(), py::arg("keep") = py::none(),
+        R"(Fast pseudo-inverse in double precision (LAPACK's dgesdd).
+
+Not the server's numbers (use invert for those). Modes with
+s <= rcond * s_max are left out (None: 1e-15, as numpy.linalg.pinv); keep
+limits the modes, largest first. Raises InversionError when the matrix holds
+a NaN or an infinity or the decomposition fails. The GIL is released while
+it computes.)");
   m.def("multiply", &multiply, py::arg("a"), py::arg("b"),
         "a x b, formed in double precision and stored as float32. ValueError, "
         "with the library's message, when the shapes do not fit.");
@@ -331,36 +476,37 @@ result or Armadillo's SVD fails. The GIL is released while it computes.)");
 
   // The chicane functions take numpy arrays (broadcast against each other)
   // as well as plain numbers; on numbers they return a float.
-  m.def("chop", py::vectorize(chop), py::arg("val"),
+  m.def("chop", elementwise(chop, {"val"}), py::arg("val"),
         "val, or +0.0 where |val| < 1e-4.");
-  m.def("E2gamma", py::vectorize(E2gamma), py::arg("E"),
+  m.def("E2gamma", elementwise(E2gamma, {"E"}), py::arg("E"),
         "Lorentz factor of an electron of total energy E (J).");
-  m.def("gamma2beta", py::vectorize(gamma2beta), py::arg("gamma"),
+  m.def("gamma2beta", elementwise(gamma2beta, {"gamma"}), py::arg("gamma"),
         "v/c for the Lorentz factor gamma; NaN for |gamma| < 1.");
-  m.def("E2p", py::vectorize(E2p), py::arg("E"),
+  m.def("E2p", elementwise(E2p, {"E"}), py::arg("E"),
         "Momentum (kg m/s) of an electron of total energy E (J).");
-  m.def("B2I", py::vectorize(B2I), py::arg("B"), py::arg("a1"),
+  m.def("B2I", elementwise(B2I, {"B", "a1"}), py::arg("B"), py::arg("a1"),
         "Magnet current (A) for the field B (T), a1 in T/A.");
-  m.def("B2alpha", py::vectorize(B2alpha), py::arg("B"), py::arg("E"),
-        py::arg("leff"),
+  m.def("B2alpha", elementwise(B2alpha, {"B", "E", "leff"}), py::arg("B"),
+        py::arg("E"), py::arg("leff"),
         "Bending angle (rad) of a dipole of length leff (m) and field B (T) "
         "for a beam of E (MeV).");
-  m.def("alpha2B", py::vectorize(alpha2B), py::arg("alpha"), py::arg("E"),
-        py::arg("leff"),
+  m.def("alpha2B", elementwise(alpha2B, {"alpha", "E", "leff"}),
+        py::arg("alpha"), py::arg("E"), py::arg("leff"),
         "Field (T) that bends a beam of E (MeV) by alpha (rad) in leff (m).");
-  m.def("alpha2R56", py::vectorize(alpha2R56), py::arg("alpha"),
-        py::arg("leff"), py::arg("d12"),
+  m.def("alpha2R56", elementwise(alpha2R56, {"alpha", "leff", "d12"}),
+        py::arg("alpha"), py::arg("leff"), py::arg("d12"),
         "Momentum compaction R56 (m) of the chicane; 0.0 for alpha == 0.");
-  m.def("alpha2x_bc", py::vectorize(alpha2x_bc), py::arg("alpha"),
-        py::arg("leff"), py::arg("d12"),
+  m.def("alpha2x_bc", elementwise(alpha2x_bc, {"alpha", "leff", "d12"}),
+        py::arg("alpha"), py::arg("leff"), py::arg("d12"),
         "Largest transverse offset (m) of the beam in the chicane.");
-  m.def("alpha2r", py::vectorize(alpha2r), py::arg("alpha"), py::arg("leff"),
+  m.def("alpha2r", elementwise(alpha2r, {"alpha", "leff"}), py::arg("alpha"),
+        py::arg("leff"),
         "Bending radius (m): leff / sin(alpha); 0.0 for alpha == 0.");
-  m.def("alpha2l_bc", py::vectorize(alpha2l_bc), py::arg("alpha"), py::arg("r"),
-        py::arg("d12"), py::arg("d23"),
+  m.def("alpha2l_bc", elementwise(alpha2l_bc, {"alpha", "r", "d12", "d23"}),
+        py::arg("alpha"), py::arg("r"), py::arg("d12"), py::arg("d23"),
         "Path length (m) of the beam through the chicane.");
-  m.def("delta_t", py::vectorize(delta_t), py::arg("l_bc"), py::arg("z12"),
-        py::arg("z23"), py::arg("leff"),
+  m.def("delta_t", elementwise(delta_t, {"l_bc", "z12", "z23", "leff"}),
+        py::arg("l_bc"), py::arg("z12"), py::arg("z23"), py::arg("leff"),
         "Arrival-time shift (s) of a path l_bc (m) against the straight axis.");
 
   register_measurement_bindings(m);

@@ -4,7 +4,8 @@ Every number is the library's own, computed as a feedback server computes it:
 matrices are held as float32 (other real dtypes and memory orders are taken
 and narrowed), refusals are exceptions with the library's message, and the
 library's messages go to the logger "zub_feedback" (ERROR, INFO, DEBUG; the
-reporting operation in the record's attribute `operation`).
+reporting operation in the record's attribute `operation`). Masked arrays and
+text are refused with a TypeError.
 """
 
 import os
@@ -25,7 +26,14 @@ class Error(Exception):
     """Base of the library's refusals."""
 
 class LoadError(Error):
-    """load() refused the file; str(e) is the library's ERROR message."""
+    """load() refused the file; str(e) is the library's ERROR message, and a
+    traceback shows the detail as a note."""
+
+    message: str
+    line: int
+    """The line at fault, from 1, comment lines included; 0 for none."""
+    detail: str
+    """What was found there (`line 40: "NaN" is not a number`), or ''."""
 
 class InversionError(Error):
     """invert() or pinv() was refused or failed; str(e) is the library's message."""
@@ -50,11 +58,13 @@ def load(path: _Path, monitors: int, correctors: int) -> _Float32:
     """A response-matrix file as a (monitors, correctors) float32 array.
 
     Raises LoadError with the library's ERROR message when the file cannot be
-    read or its shape is not monitors x correctors.
+    read or its shape is not monitors x correctors; its line and detail name
+    the line at fault.
     """
 
 def invert(matrix: _Matrix, tol: Optional[float] = None) -> Inversion:
-    """Truncated-SVD inverse; tol None (or -1) for the internal tolerance.
+    """Truncated-SVD inverse: a singular value s enters when s > s_max * tol
+    (relative); tol None (or -1) for the internal tolerance.
 
     Raises InversionError with the library's message when it refuses the
     matrix. Releases the GIL while it computes.
@@ -62,7 +72,29 @@ def invert(matrix: _Matrix, tol: Optional[float] = None) -> Inversion:
 
 def pinv(matrix: _Matrix, tol: float = 0.0) -> _Float32:
     """Moore-Penrose pseudo-inverse (Armadillo); input elements with
-    0 < |a| < tol are zeroed first. Releases the GIL while it computes."""
+    0 < |a| < tol are zeroed first. Raises InversionError on a NaN or an
+    infinity. Releases the GIL while it computes."""
+
+class SvdInverse:
+    """Result of svd_inverse()."""
+
+    @property
+    def inverse(self) -> npt.NDArray[np.float64]:
+        """correctors x monitors."""
+    @property
+    def singular_values(self) -> npt.NDArray[np.float64]:
+        """All min(monitors, correctors) singular values, largest first."""
+    @property
+    def kept(self) -> int:
+        """Number of singular values that entered the inverse."""
+
+def svd_inverse(
+    matrix: _Matrix, rcond: Optional[float] = None, keep: Optional[int] = None
+) -> SvdInverse:
+    """Fast pseudo-inverse in double precision (LAPACK's dgesdd), not the
+    server's numbers: modes with s <= rcond * s_max left out (None: 1e-15,
+    as numpy.linalg.pinv), at most `keep` of them. Raises InversionError on a
+    NaN or an infinity. Releases the GIL while it computes."""
 
 def multiply(a: _Matrix, b: _Matrix) -> _Float32:
     """a x b in double precision, stored as float32; ValueError on shapes that do not fit."""

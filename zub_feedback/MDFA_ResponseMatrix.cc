@@ -10,6 +10,7 @@
 
 #include "inversion_steps.h"
 #include "load_file.h"
+#include "property_messages.h"
 #include "refusals.h"
 #include "report.h"
 #include "svd_cutoff.h"
@@ -291,7 +292,7 @@ bool MDFA_ResponseMatrix::load_file(const char* fname) {
 
 namespace {
 
-const char* const kInvert = "MDFA_ResponseMatrix::invert";
+const char* const kInvert = zub_internal::kInvertName;
 
 // Bit of KARST_debug that asks invert for its tables on standard output.
 constexpr int kDebugTables = 0x80;
@@ -336,29 +337,14 @@ bool invert_refused(const MDFA_ResponseMatrix& a,
   return false;
 }
 
-// What invert logs as it starts the decomposition of an m x n matrix,
-// which it turns when m > n.
-void report_decomposition(int m, int n) {
-  report(kInvert, kLevelInfo, "INFO: SVD on %d x %d matrix ...", m, n);
-  if (m > n) {
-    report(kInvert, kLevelInfo, "INFO: M < N transposing matrix ...");
-    report(kInvert, kLevelInfo, "INFO: matrix dim changed to: %d x %d", n, m);
-  }
-}
-
-void print_table(const char* title, const std::vector<double>& v) {
-  std::puts(title);
-  for (double x : v) std::printf("%f  ", x);
-  std::putchar('\n');
-}
-
-void print_inverse_table(const zub_feedback::matrix& inverse) {
-  std::puts("\npinv(A)\n----------------------------------------");
-  for (size_t i = 0; i < inverse.rows(); ++i) {
-    for (size_t j = 0; j < inverse.cols(); ++j) {
-      std::printf("%.4f\t", inverse(i, j));
+// Logs, or prints where the property prints, what invert or pinv says.
+void tell(const char* name, const zub_internal::property_messages& said) {
+  for (const zub_internal::property_message& m : said) {
+    if (m.printed) {
+      std::cout << m.text;
+    } else {
+      report(name, m.level, "%s", m.text.c_str());
     }
-    std::putchar('\n');
   }
 }
 
@@ -375,62 +361,33 @@ void MDFA_ResponseMatrix::invert(MDFA_ResponseMatrix& pinvR,
   const bool tables = debug_tables();
   auto outcome = zub_internal::truncated_svd(elements_of(*this), *tol, tables);
   if (!outcome) {
-    const zub_feedback::refusal& e = outcome.error();
-    // These two come from the decomposition, which invert announces first.
-    if (e.code == zub_feedback::error_code::svd_failed ||
-        e.code == zub_feedback::error_code::beyond_float) {
-      report_decomposition(rows, cols);
-    }
-    report(kInvert, kLevelError, "%s", e.message.c_str());
+    tell(kInvert,
+         zub_internal::invert_messages(rows, cols, outcome.error(), 0));
     return;
   }
-  const zub_feedback::truncated_svd_result& r = outcome.value().result;
-  report_decomposition(rows, cols);
+  zub_internal::truncated_svd_outcome& o = outcome.value();
+  const zub_feedback::truncated_svd_result& r = o.result;
   *tol = r.tolerance;
-  if (r.internal_tolerance) {
-    report(kInvert, kLevelInfo,
-           "INFO: Using internal tolerance for SVD cut off: %e",
-           static_cast<double>(*tol));
-  } else {
-    report(kInvert, kLevelInfo,
-           "INFO: Using user provided SVD cut off tolerance: %e",
-           static_cast<double>(*tol));
-  }
-  if (tables) {
-    print_table("S\n----------------------------------------",
-                r.singular_values);
-  }
   *nosv = r.kept;
-  if (r.removed_infinite != 0) {
-    report(kInvert, kLevelInfo, "INFO: Removed %d infinite values from S",
-           r.removed_infinite);
-  }
-  report(kInvert, kLevelInfo, "INFO: Using %d from %d singular values", r.kept,
-         static_cast<int>(r.singular_values.size()));
-  if (tables) {
-    print_table("1/s\n----------------------------------------",
-                outcome.value().reciprocals);
-  }
-  if (r.transposed) {
-    std::cout << "INFO: Matrix dim change back to: " << r.inverse.rows()
-              << " x " << r.inverse.cols() << "\n";
-  }
-  if (tables) print_inverse_table(outcome.value().unfiltered);
-
   singular_val.set_spectrum_length(static_cast<int>(r.singular_values.size()));
   for (size_t i = 0; i < r.singular_values.size(); ++i) {
     singular_val.fill_spectrum(static_cast<int>(i),
                                static_cast<float>(r.singular_values[i]));
   }
   store(r.inverse, pinvR);
-  report(kInvert, kLevelTiming, "took (ms): %.4f", elapsed_ms(t0));
+  // The messages after the values: "took" covers the whole call.
+  const zub_internal::invert_tables shown{o.reciprocals, o.unfiltered};
+  const zub_feedback::result<zub_feedback::truncated_svd_result> done(
+      std::move(o.result));
+  tell(kInvert, zub_internal::invert_messages(rows, cols, done, elapsed_ms(t0),
+                                              tables ? &shown : nullptr));
 }
 
 // ----------------------------------------------------------------
 // pseudo-inverse
 
 void MDFA_ResponseMatrix::pinv(MDFA_ResponseMatrix& pinvR, float* tolerance) {
-  const std::string name = "MDFA_ResponseMatrix::pinv";
+  const char* const name = zub_internal::kPinvName;
   const auto t0 = std::chrono::steady_clock::now();
 
   if (tolerance == nullptr) {
@@ -445,36 +402,18 @@ void MDFA_ResponseMatrix::pinv(MDFA_ResponseMatrix& pinvR, float* tolerance) {
     return;
   }
 
-  // The input filter is a step of its own, so that its message comes
-  // before the inversion and whatever that refuses.
   zub_feedback::matrix a = elements_of(*this);
-  const double tol = *tolerance;
-  const int in_filter = zub_internal::remove_small_elements(a, tol);
-  if (in_filter != 0) {
-    report(name, kLevelInfo, "removed %d values (< %.g) in input\n", in_filter,
-           tol);
-  }
-
-  auto outcome = zub_internal::pseudo_inverse_of_filtered(a);
+  const int in_filter = zub_internal::remove_small_elements(a, *tolerance);
+  const auto outcome = zub_internal::pseudo_inverse_of_filtered(a);
+  if (outcome) store(outcome.value().inverse, pinvR);
+  tell(name, zub_internal::pinv_messages(*tolerance, in_filter, outcome,
+                                         elapsed_ms(t0)));
+  // A failed SVD reaches the caller as Armadillo's pinv reports it, with
+  // pinvR untouched; so does a matrix that it cannot decompose.
   if (!outcome) {
-    const zub_feedback::refusal& e = outcome.error();
-    // A failed SVD reaches the caller as Armadillo's pinv reports it, with
-    // pinvR untouched; so does a matrix that it cannot decompose (M20).
-    if (e.code == zub_feedback::error_code::svd_failed) {
-      throw std::runtime_error("pinv(): svd failed");
+    if (const char* thrown =
+            zub_internal::pinv_exception_text(outcome.error())) {
+      throw std::runtime_error(thrown);
     }
-    report(name, kLevelError, "%s", e.message.c_str());
-    if (e.code == zub_feedback::error_code::not_finite) {
-      throw std::runtime_error("pinv(): svd failed");
-    }
-    return;
   }
-  const zub_feedback::pseudo_inverse_result& r = outcome.value();
-  if (r.removed_in_inverse != 0) {
-    report(name, kLevelInfo, "removed %d values (< %.g) in inverse\n",
-           r.removed_in_inverse, zub_internal::kDoubleEpsilon);
-  }
-  store(r.inverse, pinvR);
-
-  report(name, kLevelTiming, "took (ms): %.4f", elapsed_ms(t0));
 }

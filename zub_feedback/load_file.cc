@@ -3,27 +3,34 @@
 #include <string>
 #include <vector>
 
+#include "property_messages.h"
 #include "report.h"
 #include "zub_feedback.h"
 
 namespace zub_internal {
+
+zub_feedback::result<zub_feedback::matrix_file> read_matrix(
+    const char* fname, int rows, int cols, const file_clock& clock) {
+  zub_feedback::result<std::string> text = read_text(fname, clock);
+  if (!text) return text.error();
+  return parse_text(text.value(), rows, cols);
+}
 
 // The core reads the file once and parses it whole with the matrix's shape;
 // this logs what its result says, in load_file's words, and stores the
 // values all or nothing.
 bool load_matrix_file(MDFA_ResponseMatrix& m, const char* fname,
                       const file_clock& clock) {
-  const std::string name = "MDFA_ResponseMatrix::load_file";
-  report(name, kLevelInfo, "INFO: Loading file %s ...", fname);
-  const zub_feedback::result<std::string> text = read_text(fname, clock);
-  if (!text) {
-    report(name, kLevelError, "%s", text.error().message.c_str());
-    return false;
-  }
+  const char* const name = kLoadFileName;
   const zub_feedback::result<zub_feedback::matrix_file> parsed =
-      parse_text(text.value(), m.rows, m.cols);
+      read_matrix(fname, m.rows, m.cols, clock);
+  const property_messages said = load_messages(fname, m.rows, m.cols, parsed);
+  // The last message closes a load; the others come before the store.
+  for (size_t k = 0; k + 1 < said.size(); ++k) {
+    report(name, said[k].level, "%s", said[k].text.c_str());
+  }
   if (!parsed) {
-    report(name, kLevelError, "%s", parsed.error().message.c_str());
+    report(name, said.back().level, "%s", said.back().text.c_str());
     return false;
   }
 
@@ -46,9 +53,7 @@ bool load_matrix_file(MDFA_ResponseMatrix& m, const char* fname,
             i, j, -1, -1, -1, -1);
       }
     }
-    report(name, kLevelInfo,
-           "INFO: Read %lld bytes from: %s into %d x %d GSL array",
-           parsed.value().bytes, fname, M, N);
+    report(name, said.back().level, "%s", said.back().text.c_str());
   } catch (...) {
     for (size_t k = 0; k < former.size(); ++k) {
       m.K_mdfloat_array::set_value(former[k], static_cast<int>(k / N),

@@ -10,6 +10,12 @@ class MDFA_ResponseMatrix;
 
 namespace zub_internal {
 
+// The file read once and parsed with the property's shape, as load_file
+// reads it.
+zub_feedback::result<zub_feedback::matrix_file> read_matrix(
+    const char* fname, int rows, int cols,
+    const file_clock& clock = system_file_clock());
+
 bool load_matrix_file(MDFA_ResponseMatrix& m, const char* fname,
                       const file_clock& clock);
 

@@ -44,3 +44,15 @@ def test_arrays_broadcast_and_give_what_numbers_give():
     assert fields.shape == (2, 2)
     assert fields[1, 0] == zf.alpha2B(0.01, 1000.0, 0.5)
     assert np.array_equal(zf.chop(np.array([5e-5, -0.5])), [0.0, -0.5])
+
+
+def test_text_and_shapes_that_do_not_broadcast_are_refused():
+    for call in (lambda: zf.chop("1.0"), lambda: zf.alpha2r(0.1, "0.5"),
+                 lambda: zf.B2I(np.array(["1"]), 0.5),
+                 lambda: zf.E2p(np.ma.masked_array([1.0], mask=[True]))):
+        with pytest.raises(TypeError):
+            call()
+    with pytest.raises(ValueError):
+        zf.alpha2B(np.zeros(3), np.zeros(2), 0.5)
+    with pytest.raises(ValueError):
+        zf.delta_t(np.zeros((2, 3)), np.zeros((3, 2)), 1.0, 0.5)

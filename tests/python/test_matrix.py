@@ -144,3 +144,67 @@ def test_shapes_that_do_not_fit_raise_value_error():
         zf.entrywise_product(np.ones((2, 3)), np.ones((3, 2)))
     assert str(refused.value) == ("ERROR: Dimension mismatch: dim(this): 2 x 3 "
                                   "dim(A): 3 x 2 dim(B): 2 x 3 ")
+
+
+def test_a_file_refused_at_its_last_line_names_it(tmp_path):
+    path = tmp_path / "nan.txt"
+    path.write_text("# 3 x 2\n1 2\n3 4\n5 NaN\n")
+    with pytest.raises(zf.LoadError) as refused:
+        zf.load(path, 3, 2)
+    assert refused.value.line == 4
+    assert "line 4" in refused.value.detail and "NaN" in refused.value.detail
+    assert refused.value.detail in refused.value.__notes__
+    assert str(refused.value) == refused.value.message
+    assert refused.value.message.startswith("ERROR: ")
+    with pytest.raises(zf.LoadError) as refused:
+        zf.load(tmp_path / "missing.txt", 3, 2)
+    assert refused.value.line == 0
+
+
+# ------------------------------------------------------------ the fast inverse
+
+def test_svd_inverse_equals_numpys_pinv():
+    rng = np.random.default_rng(11)
+    low_rank = rng.standard_normal((30, 4)) @ rng.standard_normal((4, 12))
+    # Columns four decades apart, and magnitudes whose squares leave double.
+    scaled = rng.standard_normal((15, 9)) * np.geomspace(1e-2, 1e2, 9)
+    cases = [(rng.standard_normal((20, 8)), None),
+             (rng.standard_normal((7, 13)), 1e-3),
+             (low_rank, 1e-10), (scaled, None), (scaled.T, 1e-8),
+             (scaled * 1e-160, None), (scaled.T * 1e160, None)]
+    for a, rcond in cases:
+        got = zf.svd_inverse(a, rcond=rcond)
+        want = np.linalg.pinv(a, rcond=1e-15 if rcond is None else rcond)
+        assert got.inverse.dtype == np.float64
+        assert got.inverse.shape == want.shape
+        scale = np.abs(want).max()
+        assert np.abs(got.inverse - want).max() <= 1e-10 * scale
+        s = np.linalg.svd(a, compute_uv=False)
+        assert np.allclose(got.singular_values, s, rtol=1e-12, atol=0)
+        cut = 1e-15 if rcond is None else rcond
+        assert got.kept == np.count_nonzero(s > cut * s[0])
+    assert zf.svd_inverse(low_rank, rcond=1e-10).kept == 4
+    two = zf.svd_inverse(scaled, keep=2)
+    u, s, vt = np.linalg.svd(scaled, full_matrices=False)
+    want = (vt[:2].T / s[:2]) @ u[:, :2].T
+    assert two.kept == 2
+    assert np.abs(two.inverse - want).max() <= 1e-10 * np.abs(want).max()
+    with pytest.raises(zf.InversionError):
+        zf.svd_inverse([[1.0, np.nan]])
+
+
+# ------------------------------------------------------------ arguments refused
+
+def test_masks_text_and_wrong_types_are_refused_briefly():
+    masked = np.ma.masked_array(np.eye(3), mask=np.eye(3, dtype=bool))
+    for call in (zf.invert, zf.pinv, zf.transpose, zf.svd_inverse):
+        with pytest.raises(TypeError, match="masked"):
+            call(masked)
+    big = np.full((200, 100), 1.2345678)
+    for call in (lambda: zf.invert(big, "1e-3"), lambda: zf.pinv(big, [1]),
+                 lambda: zf.svd_inverse(big, rcond="x")):
+        with pytest.raises(TypeError) as refused:
+            call()
+        assert len(str(refused.value)) < 100
+    with pytest.raises(TypeError):
+        zf.transpose("12")
