@@ -261,6 +261,24 @@ TEST(RmtoolFiles, ApplyRefusesDeviationsThatAreNotNumbers) {
                  "the corrector setting (0, 0) = inf is not finite");
 }
 
+// The core refuses a singular value beyond the float range (6e38 here):
+// said once with the core's message, nothing written.
+TEST(RmtoolFiles, RefusalOfTheInversionIsShownWithTheCoresMessage) {
+  const TempDir dir;
+  const std::string f = dir.write("big.txt", "3e38 3e38\n3e38 3e38\n");
+  const std::string out = (dir.path() / "inv.txt").string();
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"svd", f},
+        std::vector<std::string>{"invert", f, "-o", out}}) {
+    const program_result r = rmtool(args);
+    expect_refused(r, 1,
+                   "rmtool: the matrix was not inverted: ERROR: singular "
+                   "value 6.000000e+38 beyond float range !");
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_FALSE(std::ifstream(out).good());
+}
+
 // ---------------------------------------- results against the library
 
 // The same file loaded here; the tool's file must give back the very floats.

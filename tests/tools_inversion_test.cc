@@ -11,37 +11,90 @@
 
 #include "log_capture.h"
 #include "matrix_data.h"
+#include "stdout_capture.h"
 #include "support/inversion.h"
-#include "support/library_log.h"
+#include "zub_feedback.h"
 
 namespace {
 
-void ignore(const std::string&, const std::string&) {}
-constexpr zub_cli::log_style kQuiet{"test", ignore, false};
-
 TEST(WeightedInversion, LeftOutMonitorGetsAZeroColumnTheRestTheSmallerInverse) {
-  zub_test::LogCapture capture;
-  const zub_cli::library_log log(kQuiet, false);
-  EqFct loc("T");
-  MDFA_ResponseMatrix R("R", 5, 3, &loc);
   const arma::fmat r = zub_test::well_conditioned(5, 3, 3);
-  zub_test::set_from(R, r);
-  MDFA_ResponseMatrix K("K", 3, 5, &loc);
-  K_spectrum spectrum("S", 3, &loc);
-  zub_cli::weighted_inversion w(&loc, 5, 3);
+  const zub_feedback::matrix R =
+      zub_test::to_core(arma::conv_to<arma::mat>::from(r));
+  zub_cli::weighted_inversion w(5, 3);
   w.set_monitor_weight(2, 0.0f);
-  const zub_cli::inversion_outcome out = w.invert(R, K, spectrum, -1.0f, log);
-  ASSERT_FALSE(out.refused);
+  EXPECT_EQ(w.monitor_weight(2), 0.0f);
+  EXPECT_EQ(w.monitor_weight(1), 1.0f);
+  const zub_feedback::result<zub_cli::inversion_outcome> res =
+      w.invert(R, -1.0f);
+  ASSERT_TRUE(res.ok()) << res.error().message;
+  const zub_cli::inversion_outcome& out = res.value();
   EXPECT_TRUE(out.internal);
   EXPECT_EQ(out.nosv, 3);
   EXPECT_TRUE(out.warnings.empty());
-  const arma::mat k = zub_test::to_arma(K);
+  const arma::mat k = zub_test::to_arma(out.inverse);
   EXPECT_EQ(arma::abs(k.col(2)).max(), 0.0);
   const arma::uvec rows = {0, 1, 3, 4};
   const arma::mat expected =
       arma::pinv(arma::conv_to<arma::mat>::from(r).rows(rows));
   EXPECT_LT(arma::abs(k.cols(rows) - expected).max(),
             64 * FLT_EPSILON * arma::abs(expected).max());
+}
+
+// With every weight 1 the inverse, spectrum, tolerance and count are the
+// property's invert, bit for bit; a tall matrix is decomposed transposed,
+// which the result says and nothing prints.
+TEST(WeightedInversion, UnitWeightsGiveThePropertysInvertAndPrintNothing) {
+  zub_test::LogCapture log;
+  for (const float tol : {-1.0f, 1e-3f}) {
+    MDFA_ResponseMatrix R("R", 6, 4, nullptr);
+    zub_test::set_from(R, zub_test::well_conditioned(6, 4, 5));
+    MDFA_ResponseMatrix K("K", 4, 6, nullptr);
+    K_spectrum spectrum("S", 4, nullptr);
+    float used = tol;
+    int nosv = 0;
+    {
+      zub_test::StdoutCapture its_line;  // the property prints one
+      R.invert(K, spectrum, &used, &nosv);
+    }
+
+    zub_test::StdoutCapture printed;
+    const zub_feedback::result<zub_cli::inversion_outcome> res =
+        zub_cli::weighted_inversion(6, 4).invert(
+            zub_test::to_core(zub_test::to_arma(R)), tol);
+    EXPECT_EQ(printed.text(), "");
+    ASSERT_TRUE(res.ok()) << res.error().message;
+    const zub_cli::inversion_outcome& out = res.value();
+    EXPECT_TRUE(out.transposed);
+    EXPECT_EQ(out.internal, tol == -1.0f);
+    EXPECT_EQ(out.tol, used);
+    EXPECT_EQ(out.nosv, nosv);
+    EXPECT_EQ(out.singular, zub_test::spectrum_of(spectrum));
+    EXPECT_TRUE(zub_test::to_core(zub_test::to_arma(K)) == out.inverse);
+  }
+}
+
+// A refusal of the core comes back as a value, with its message.
+TEST(WeightedInversion, NotFiniteElementIsRefusedAsAValue) {
+  zub_feedback::matrix R(2, 2, 1.0);
+  R(1, 0) = std::nan("");
+  const zub_feedback::result<zub_cli::inversion_outcome> res =
+      zub_cli::weighted_inversion(2, 2).invert(R, -1.0f);
+  ASSERT_FALSE(res.ok());
+  EXPECT_EQ(res.error().code, zub_feedback::error_code::not_finite);
+  EXPECT_NE(res.error().message, "");
+}
+
+// As a property stores it: the nearest float, infinite beyond the range.
+TEST(RoundToFloat, NearestFloatAndInfinityBeyondTheRange) {
+  zub_feedback::matrix m(1, 3);
+  m(0, 0) = 0.1;
+  m(0, 1) = 6e38;
+  m(0, 2) = -1.0 / 3;
+  zub_cli::round_to_float(m);
+  EXPECT_EQ(m(0, 0), static_cast<double>(0.1f));
+  EXPECT_EQ(m(0, 1), HUGE_VAL);
+  EXPECT_EQ(m(0, 2), static_cast<double>(-1.0f / 3));
 }
 
 TEST(InversionOutcome, CutoffInDoubleBeyondTheFloatRange) {

@@ -1,9 +1,8 @@
-// How the programs show the library's messages: errors always and counted,
-// the rest on request, the previous sink back afterwards.
+// How a program hosting properties shows the library's messages: errors
+// always and counted, the rest on request, the previous sink back
+// afterwards.
 #include <gtest/gtest.h>
 
-#include <iostream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -46,18 +45,6 @@ TEST(LibraryLog, ErrorsAlwaysShownAndCountedDetailsOnRequest) {
   karst::printtostderr("after", "INFO: x", kLevelInfo);
   ASSERT_EQ(outer.size(), 1u);
   EXPECT_EQ(outer.last().where, "after");
-}
-
-TEST(CaptureCout, ReturnsWhatWasWrittenAndRestoresCoutOnThrow) {
-  std::streambuf* const before = std::cout.rdbuf();
-  EXPECT_EQ(zub_cli::capture_cout([] { std::cout << "INFO: dim\n"; }),
-            "INFO: dim\n");
-  EXPECT_THROW(zub_cli::capture_cout([] {
-                 std::cout << "x";
-                 throw std::runtime_error("y");
-               }),
-               std::runtime_error);
-  EXPECT_EQ(std::cout.rdbuf(), before);
 }
 
 }  // namespace

@@ -12,8 +12,8 @@
 namespace {
 
 TEST(MatrixSummary, RangeZerosAndZeroLines) {
-  MDFA_ResponseMatrix m("M", 3, 4, nullptr);
-  zub_test::set_rows(m, {{0, 2, 5, 0}, {0, 0, 0, 0}, {0, -3, 1, 0}});
+  const zub_feedback::matrix m =
+      zub_test::to_core(arma::mat{{0, 2, 5, 0}, {0, 0, 0, 0}, {0, -3, 1, 0}});
   const zub_cli::matrix_summary s = zub_cli::summarize(m);
   EXPECT_EQ(s.values, 12);
   EXPECT_EQ(s.zeros, 8);
@@ -25,13 +25,13 @@ TEST(MatrixSummary, RangeZerosAndZeroLines) {
 
 // What loads is finite; a product need not be.
 TEST(MatrixSummary, FirstNonFiniteElementIsNamed) {
-  MDFA_ResponseMatrix m("M", 2, 2, nullptr);
-  const float inf = std::numeric_limits<float>::infinity();
-  zub_test::set_rows(m, {{1, 2}, {-inf, std::nanf("")}});
+  const double inf = std::numeric_limits<double>::infinity();
+  zub_feedback::matrix m =
+      zub_test::to_core(arma::mat{{1, 2}, {-inf, std::nan("")}});
   EXPECT_EQ(zub_cli::first_non_finite(m), "(1, 0) = -inf");
-  m.set_value(0.0f, 1, 0, -1, -1, -1, -1);
+  m(1, 0) = 0.0;
   EXPECT_EQ(zub_cli::first_non_finite(m), "(1, 1) = nan");
-  m.set_value(0.0f, 1, 1, -1, -1, -1, -1);
+  m(1, 1) = 0.0;
   EXPECT_EQ(zub_cli::first_non_finite(m), "");
 }
 

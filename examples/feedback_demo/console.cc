@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <sstream>
 
 #include "orbit.h"
 #include "support/format.h"
@@ -32,11 +31,23 @@ std::string clock_time(time_t t) {
 
 const zub_cli::log_style kLogStyle{kProgram, show_detail, true};
 
-void show_output(const zub_cli::library_log& log, const std::string& text) {
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (log.shows_details()) std::printf("     | (stdout) %s\n", line.c_str());
+void show_inversion(const zub_cli::library_log& log,
+                    const zub_cli::inversion_outcome& out) {
+  if (!log.shows_details()) return;
+  // In the words that the property's invert logs the same facts.
+  show_detail("INVERSION",
+              format("INFO: Using %s: %e",
+                     out.internal ? "internal tolerance for SVD cut off"
+                                  : "user provided SVD cut off tolerance",
+                     static_cast<double>(out.tol)));
+  if (out.removed_infinite != 0) {
+    show_detail("INVERSION", format("INFO: Removed %d infinite values from S",
+                                    out.removed_infinite));
+  }
+  show_detail("INVERSION", format("INFO: Using %d from %zu singular values",
+                                  out.nosv, out.singular.size()));
+  if (out.transposed) {
+    show_detail("INVERSION", "INFO: decomposed as its transpose");
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include "feedback.h"
 #include "server.h"
+#include "support/inversion.h"
 #include "support/library_log.h"
 
 namespace demo {
@@ -17,8 +18,10 @@ namespace demo {
 // them, with --quiet only the errors.
 extern const zub_cli::log_style kLogStyle;
 
-// Lines that the library wrote to standard output, shown the same way.
-void show_output(const zub_cli::library_log& log, const std::string& text);
+// What the inversion found (its tolerance, the count kept, the values left
+// out), shown the same way as the library's messages.
+void show_inversion(const zub_cli::library_log& log,
+                    const zub_cli::inversion_outcome& out);
 
 // A number for a table: fixed with `decimals` while it is short, with an
 // exponent when it is not (a diverging orbit).

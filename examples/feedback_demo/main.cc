@@ -10,10 +10,11 @@
 // correctors. Every computation on the matrices is the library's.
 //
 // Monitors are left out of the correction as a server does it, with weights
-// on the response matrix (tools/support/inversion.h): by the operator
-// (--exclude-monitor), or by the server itself when a monitor's reading is
-// not a number or beyond the monitors' range (--fail-monitor makes one read
-// garbage). A feedback that makes the orbit grow is reported as a failure.
+// on the response matrix, inverted by the core (tools/support/inversion.h):
+// by the operator (--exclude-monitor), or by the server itself when a
+// monitor's reading is not a number or beyond the monitors' range
+// (--fail-monitor makes one read garbage). A feedback that makes the orbit grow
+// is reported as a failure.
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -53,8 +54,8 @@ void start_up(feedback_server& server, const options& o) {
   std::printf(
       "     %s: RESPONSE_MATRIX %d x %d (monitors x correctors), "
       "INVERSE %d x %d,\n     SINGULAR_VALUES (up to %d points), "
-      "HISTORY (ring buffer of %d messages),\n     MONITOR_WEIGHTS %d x 1 "
-      "and CORRECTOR_WEIGHTS 1 x %d (1 in use, 0 left out)\n",
+      "HISTORY (ring buffer of %d messages);\n     weights of %d monitors "
+      "and %d correctors (1 in use, 0 left out)\n",
       server.location().name().c_str(), M, N, N, M, std::min(M, N),
       kHistorySize, M, N);
   server.load();

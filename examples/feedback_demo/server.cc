@@ -23,7 +23,7 @@ feedback_server::feedback_server(const options& o,
       inverse_("INVERSE", o.actuators, o.monitors, &loc_),
       spectrum_("SINGULAR_VALUES", std::min(o.monitors, o.actuators), &loc_),
       history_("HISTORY", kHistorySize, &loc_),
-      weights_(&loc_, o.monitors, o.actuators),
+      weights_(o.monitors, o.actuators),
       used_(static_cast<size_t>(o.monitors), true) {}
 
 void feedback_server::load() {
@@ -43,10 +43,34 @@ void feedback_server::leave_out(int i) {
 }
 
 void feedback_server::invert() {
-  const zub_cli::inversion_outcome out =
-      weights_.invert(response_, inverse_, spectrum_, o_.tol, log_);
-  show_output(log_, out.said);
-  if (out.refused) refuse("the response matrix was not inverted");
+  // The property's elements copied out, inverted by the core, and the
+  // inverse and spectrum written back for the server's clients.
+  zub_feedback::matrix R(static_cast<size_t>(response_.rows),
+                         static_cast<size_t>(response_.cols));
+  for (int i = 0; i < response_.rows; ++i) {
+    for (int j = 0; j < response_.cols; ++j) {
+      R(static_cast<size_t>(i), static_cast<size_t>(j)) =
+          response_.value(i, j, -1, -1, -1, -1);
+    }
+  }
+  const zub_feedback::result<zub_cli::inversion_outcome> result =
+      weights_.invert(R, o_.tol);
+  if (!result) {
+    refuse("the response matrix was not inverted: " + result.error().message);
+  }
+  const zub_cli::inversion_outcome& out = result.value();
+  show_inversion(log_, out);
+  for (size_t i = 0; i < out.inverse.rows(); ++i) {
+    for (size_t j = 0; j < out.inverse.cols(); ++j) {
+      inverse_.set_value(static_cast<float>(out.inverse(i, j)),
+                         static_cast<int>(i), static_cast<int>(j), -1, -1, -1,
+                         -1);
+    }
+  }
+  spectrum_.set_spectrum_length(static_cast<int>(out.singular.size()));
+  for (size_t i = 0; i < out.singular.size(); ++i) {
+    spectrum_.fill_spectrum(static_cast<int>(i), out.singular[i]);
+  }
   sv_.values.assign(out.singular.begin(), out.singular.end());
   sv_.nosv = out.nosv;
   sv_.cutoff = out.cutoff();

@@ -3,13 +3,12 @@
 #ifndef ZUB_TOOLS_RMTOOL_COMMANDS_H
 #define ZUB_TOOLS_RMTOOL_COMMANDS_H
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "support/file_check.h"
-#include "support/library_log.h"
-#include "zub_feedback.h"
+#include "zub_feedback/matrix.h"
+#include "zub_feedback/result.h"
 
 namespace rmtool {
 
@@ -34,31 +33,39 @@ struct arguments {
   }
 };
 
-int run_info(const arguments& a, const zub_cli::library_log& log);
-int run_svd(const arguments& a, const zub_cli::library_log& log);
-int run_invert(const arguments& a, const zub_cli::library_log& log);
-int run_apply(const arguments& a, const zub_cli::library_log& log);
+int run_info(const arguments& a);
+int run_svd(const arguments& a);
+int run_invert(const arguments& a);
+int run_apply(const arguments& a);
+
+// With --verbose: a fact about a step, on standard error.
+void show_detail(const arguments& a, const std::string& where,
+                 const std::string& text);
+
+// A refusal of the core, refused with its message and, when it has one,
+// its detail.
+[[noreturn]] void refuse(const std::string& what,
+                         const zub_feedback::refusal& r);
 
 // A usage error unless the command got n file arguments.
 void expect_positional(const arguments& a, size_t n, const char* command,
                        const char* what);
 
-// A matrix of the shape that its file measures, loaded from it.
+// A matrix of the shape that its file measures, as the file was read once:
+// the floats that load_file would store.
 struct loaded_matrix {
-  std::unique_ptr<MDFA_ResponseMatrix> matrix;
+  zub_feedback::matrix values;
   zub_cli::measured_file shape;
 };
 
-// Loads a measured file; one that holds no matrix, or a larger one than the
-// tool allocates, or that the library does not load, is refused.
-loaded_matrix load(EqFct& loc, const std::string& path,
-                   zub_cli::measured_file shape,
-                   const zub_cli::library_log& log);
+// Takes a measured file without offending lines; one that holds no matrix,
+// or a larger one than the tool allocates, is refused.
+loaded_matrix load(const std::string& path, zub_cli::measured_file shape,
+                   const arguments& a);
 
 // A file that must load as it reads: every offending line is named on
 // standard error, and the file refused.
-loaded_matrix load_checked(EqFct& loc, const std::string& path,
-                           const zub_cli::library_log& log);
+loaded_matrix load_checked(const std::string& path, const arguments& a);
 
 // A path as it may stand inside a comment line of an output file.
 std::string printable(const std::string& s);

@@ -34,11 +34,10 @@ void print_zero_lines(const char* label, const char* what,
 
 }  // namespace
 
-int run_info(const arguments& a, const zub_cli::library_log& log) {
+int run_info(const arguments& a) {
   expect_positional(a, 1, "info", "one FILE");
   if (a.inversion_options()) bad_usage("info takes no options but --verbose");
   const std::string& path = a.positional[0];
-  EqFct loc("RMTOOL");
   zub_cli::measured_file shape = zub_cli::measure(path);
   std::printf("file      %s\n", path.c_str());
   std::printf(
@@ -52,9 +51,9 @@ int run_info(const arguments& a, const zub_cli::library_log& log) {
   // A file that does not load has no values to show: the matrix would not
   // hold them.
   if (!shape.problems.empty()) zub_cli::refuse_offending(path, shape);
-  const loaded_matrix lm = load(loc, path, std::move(shape), log);
+  const loaded_matrix lm = load(path, std::move(shape), a);
 
-  const zub_cli::matrix_summary sum = zub_cli::summarize(*lm.matrix);
+  const zub_cli::matrix_summary sum = zub_cli::summarize(lm.values);
   std::printf("values    %lld, %lld of them zero\n", sum.values, sum.zeros);
   if (sum.lo <= sum.hi) {
     std::printf("range     %.7g ... %.7g (largest magnitude %.7g)\n", sum.lo,

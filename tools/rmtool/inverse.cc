@@ -1,9 +1,6 @@
 // rmtool svd and rmtool invert: the truncated-SVD inversion of a file (or
 // its pseudo-inverse), with monitors and correctors left out on request.
-#include <algorithm>
 #include <cstdio>
-#include <exception>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,14 +9,14 @@
 #include "support/atomic_file.h"
 #include "support/format.h"
 #include "support/inversion.h"
-#include "support/matrix_text.h"
 #include "support/program.h"
+#include "zub_feedback/inversion.h"
+#include "zub_feedback/matrix_io.h"
 
 namespace rmtool {
 
 using zub_cli::bad_usage;
 using zub_cli::format;
-using zub_cli::library_log;
 using zub_cli::refuse;
 
 namespace {
@@ -31,17 +28,18 @@ struct exclusions {
   bool any() const { return !monitors.empty() || !correctors.empty(); }
 };
 
-exclusions check_exclusions(const arguments& a, const MDFA_ResponseMatrix& R,
+exclusions check_exclusions(const arguments& a, const zub_feedback::matrix& R,
                             const std::string& path) {
-  auto check = [&](const std::vector<long long>& list, int count,
+  auto check = [&](const std::vector<long long>& list, size_t size,
                    const char* what) {
+    const long long count = static_cast<long long>(size);
     if (!list.empty() && list.back() >= count) {
-      bad_usage(format("there is no %s %lld: %s has %d, 0 ... %d", what,
+      bad_usage(format("there is no %s %lld: %s has %lld, 0 ... %lld", what,
                        list.back(), path.c_str(), count, count - 1));
     }
   };
-  check(a.exclude_monitors, R.rows, "monitor");
-  check(a.exclude_correctors, R.cols, "corrector");
+  check(a.exclude_monitors, R.rows(), "monitor");
+  check(a.exclude_correctors, R.cols(), "corrector");
   return {a.exclude_monitors, a.exclude_correctors};
 }
 
@@ -54,61 +52,66 @@ std::string describe(const exclusions& ex) {
          index_list(ex.correctors);
 }
 
-// The inverse and what the inversion gave.
-struct inversion : zub_cli::inversion_outcome {
-  std::unique_ptr<MDFA_ResponseMatrix> inverse;
-};
-
-inversion invert_svd(EqFct& loc, MDFA_ResponseMatrix& R, float tol,
-                     const exclusions& ex, const library_log& log) {
-  inversion out;
-  out.inverse = std::make_unique<MDFA_ResponseMatrix>("RMTOOL.INVERSE", R.cols,
-                                                      R.rows, &loc);
-  K_spectrum spectrum("RMTOOL.SPECTRUM", std::min(R.rows, R.cols), &loc);
-  zub_cli::weighted_inversion weighted(&loc, R.rows, R.cols);
+zub_cli::inversion_outcome invert_svd(const zub_feedback::matrix& R, float tol,
+                                      const exclusions& ex,
+                                      const arguments& a) {
+  zub_cli::weighted_inversion weighted(static_cast<int>(R.rows()),
+                                       static_cast<int>(R.cols()));
   for (long long i : ex.monitors) {
     weighted.set_monitor_weight(static_cast<int>(i), 0.0f);
   }
   for (long long j : ex.correctors) {
     weighted.set_corrector_weight(static_cast<int>(j), 0.0f);
   }
-  static_cast<zub_cli::inversion_outcome&>(out) =
-      weighted.invert(R, *out.inverse, spectrum, tol, log);
-  if (log.shows_details() && !out.said.empty()) {
-    std::fprintf(stderr, "  %s", out.said.c_str());
+  zub_feedback::result<zub_cli::inversion_outcome> out =
+      weighted.invert(R, tol);
+  if (!out) refuse("the matrix was not inverted", out.error());
+  const zub_cli::inversion_outcome& inv = out.value();
+  show_detail(
+      a, "invert",
+      format("tolerance %e (%s), %d of %zu singular values kept",
+             static_cast<double>(inv.tol), inv.internal ? "internal" : "given",
+             inv.nosv, inv.singular.size()));
+  if (inv.removed_infinite != 0) {
+    show_detail(a, "invert",
+                format("%d singular values left out as zero or with a "
+                       "reciprocal beyond the float range",
+                       inv.removed_infinite));
   }
-  if (out.refused) refuse("the matrix was not inverted");
-  return out;
+  if (inv.transposed) {
+    show_detail(a, "invert",
+                "decomposed as its transpose (more monitors than correctors)");
+  }
+  return std::move(out).value();
 }
 
-void print_warnings(const inversion& inv) {
+void print_warnings(const zub_cli::inversion_outcome& inv) {
   for (const std::string& w : inv.warnings) zub_cli::warn("rmtool", w);
 }
 
 // Writes m in the loader's format: comment lines, then one line per row;
 // a failed write never leaves half a matrix.
 void write_matrix(const std::string& path, const std::string& header,
-                  const MDFA_ResponseMatrix& m) {
-  const zub_cli::write_outcome written =
-      zub_cli::write_file_atomically(path, header + zub_cli::matrix_text(m));
+                  const zub_feedback::matrix& m) {
+  const zub_cli::write_outcome written = zub_cli::write_file_atomically(
+      path, header + zub_feedback::matrix_text(m));
   if (!written.ok) refuse(written.message());
 }
 
 }  // namespace
 
-int run_svd(const arguments& a, const library_log& log) {
+int run_svd(const arguments& a) {
   expect_positional(a, 1, "svd", "one FILE");
   if (a.pinv) bad_usage("svd has no --pinv");
-  EqFct loc("RMTOOL");
   const std::string& path = a.positional[0];
-  loaded_matrix lm = load_checked(loc, path, log);
-  MDFA_ResponseMatrix& R = *lm.matrix;
+  const loaded_matrix lm = load_checked(path, a);
+  const zub_feedback::matrix& R = lm.values;
   const exclusions ex = check_exclusions(a, R, path);
-  const inversion inv = invert_svd(loc, R, a.tol, ex, log);
+  const zub_cli::inversion_outcome inv = invert_svd(R, a.tol, ex, a);
 
   const double s_max = inv.singular.empty() ? 0.0 : inv.singular.front();
-  std::printf("matrix     %s, %d x %d, %zu singular values\n", path.c_str(),
-              R.rows, R.cols, inv.singular.size());
+  std::printf("matrix     %s, %zu x %zu, %zu singular values\n", path.c_str(),
+              R.rows(), R.cols(), inv.singular.size());
   if (ex.any()) {
     std::printf("excluded   %s (their rows and columns set to 0)\n",
                 describe(ex).c_str());
@@ -139,7 +142,7 @@ int run_svd(const arguments& a, const library_log& log) {
   return 0;
 }
 
-int run_invert(const arguments& a, const library_log& log) {
+int run_invert(const arguments& a) {
   expect_positional(a, 1, "invert", "one FILE");
   if (a.out.empty()) bad_usage("invert needs -o OUT");
   if (a.pinv &&
@@ -148,32 +151,32 @@ int run_invert(const arguments& a, const library_log& log) {
         "--exclude-monitors and --exclude-correctors are for the "
         "truncated SVD, not --pinv");
   }
-  EqFct loc("RMTOOL");
   const std::string& path = a.positional[0];
-  loaded_matrix lm = load_checked(loc, path, log);
-  MDFA_ResponseMatrix& R = *lm.matrix;
+  const loaded_matrix lm = load_checked(path, a);
+  const zub_feedback::matrix& R = lm.values;
   const exclusions ex = check_exclusions(a, R, path);
 
-  std::unique_ptr<MDFA_ResponseMatrix> inverse;
+  zub_feedback::matrix inverse;
   std::string how;
-  inversion inv;
+  zub_cli::inversion_outcome inv;
   if (a.pinv) {
-    inverse = std::make_unique<MDFA_ResponseMatrix>("RMTOOL.INVERSE", R.cols,
-                                                    R.rows, &loc);
-    float zero_below = a.zero_below;
-    const int errors_before = log.errors();
-    try {
-      R.pinv(*inverse, &zero_below);
-    } catch (const std::exception& e) {
-      refuse(std::string("the pseudo-inverse failed: ") + e.what());
-    }
-    if (log.errors() != errors_before) refuse("the matrix was not inverted");
+    zub_feedback::result<zub_feedback::pseudo_inverse_result> p =
+        zub_feedback::pseudo_inverse(R, a.zero_below);
+    if (!p) refuse("the matrix was not inverted", p.error());
+    show_detail(
+        a, "pinv",
+        format("%d input elements zeroed, %d elements of the inverse "
+               "below 2^-52 set to 0",
+               p.value().removed_in_input, p.value().removed_in_inverse));
+    inverse = std::move(p.value().inverse);
+    // As a property holds it, and as load_file reads it back.
+    zub_cli::round_to_float(inverse);
     how = "Moore-Penrose pseudo-inverse, " +
-          (zero_below > 0
-               ? format("input elements with |a| < %g zeroed", zero_below)
-               : std::string("no input element zeroed"));
+          (a.zero_below > 0 ? format("input elements with |a| < %g zeroed",
+                                     static_cast<double>(a.zero_below))
+                            : std::string("no input element zeroed"));
   } else {
-    inv = invert_svd(loc, R, a.tol, ex, log);
+    inv = invert_svd(R, a.tol, ex, a);
     inverse = std::move(inv.inverse);
     how = format(
         "truncated SVD, tolerance %.2g (%s), %d of %zu singular "
@@ -184,12 +187,12 @@ int run_invert(const arguments& a, const library_log& log) {
   }
   const std::string header =
       "# Inverse of " + printable(path) + " written by rmtool:\n# " +
-      format("%d rows (correctors) x %d columns (monitors), ", inverse->rows,
-             inverse->cols) +
+      format("%zu rows (correctors) x %zu columns (monitors), ", inverse.rows(),
+             inverse.cols()) +
       how + ".\n";
-  write_matrix(a.out, header, *inverse);
-  std::printf("wrote %d x %d inverse to %s (%s)\n", inverse->rows,
-              inverse->cols, a.out.c_str(), how.c_str());
+  write_matrix(a.out, header, inverse);
+  std::printf("wrote %zu x %zu inverse to %s (%s)\n", inverse.rows(),
+              inverse.cols(), a.out.c_str(), how.c_str());
   print_warnings(inv);
   return 0;
 }

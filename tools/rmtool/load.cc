@@ -1,5 +1,5 @@
 // Loading the files that rmtool's commands read.
-#include <memory>
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -31,25 +31,34 @@ void check_shape(const std::string& path, const measured_file& m) {
 
 }  // namespace
 
-loaded_matrix load(EqFct& loc, const std::string& path, measured_file shape,
-                   const zub_cli::library_log& log) {
+loaded_matrix load(const std::string& path, measured_file shape,
+                   const arguments& a) {
   loaded_matrix out;
+  check_shape(path, shape);
+  // The values come from the one reading that was measured: no second
+  // read can meet another version of the file.
+  out.values = std::move(shape.values);
   out.shape = std::move(shape);
-  check_shape(path, out.shape);
-  out.matrix = std::make_unique<MDFA_ResponseMatrix>(
-      "RMTOOL.MATRIX", static_cast<int>(out.shape.rows),
-      static_cast<int>(out.shape.cols), &loc);
-  const int errors_before = log.errors();
-  if (!out.matrix->load_file(path.c_str()) || log.errors() != errors_before) {
-    refuse(format("%s was not loaded", path.c_str()));
-  }
-  zub_cli::confirm_unchanged(path, out.shape, *out.matrix);
+  show_detail(a, "load",
+              format("%s: %lld x %lld values", path.c_str(), out.shape.rows,
+                     out.shape.cols));
   return out;
 }
 
-loaded_matrix load_checked(EqFct& loc, const std::string& path,
-                           const zub_cli::library_log& log) {
-  return load(loc, path, zub_cli::measure_checked(path), log);
+loaded_matrix load_checked(const std::string& path, const arguments& a) {
+  return load(path, zub_cli::measure_checked(path), a);
+}
+
+void show_detail(const arguments& a, const std::string& where,
+                 const std::string& text) {
+  if (a.verbose)
+    std::fprintf(stderr, "  [%s] %s\n", where.c_str(), text.c_str());
+}
+
+void refuse(const std::string& what, const zub_feedback::refusal& r) {
+  std::string text = what + ": " + r.message;
+  if (!r.detail.empty()) text += " (" + r.detail + ")";
+  zub_cli::refuse(text);
 }
 
 // A path as it may stand inside a comment line of an output file.

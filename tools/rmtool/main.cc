@@ -6,10 +6,11 @@
 //                                                  the inverse, as a file
 //   rmtool apply INVERSE DEVIATIONS                corrector settings
 //
-// Every computation is the library's: a file is measured by the code that
-// load_file runs, read with load_file, inverted with invert or pinv and
-// applied with multiply, exactly as a server would do it; the count of kept
-// singular values is invert's. The tool formats the results and warns.
+// Every computation is the library's numeric core: a file is read once and
+// parsed as load_file parses it, inverted with truncated_svd_inverse (the
+// numbers of the property's invert) or pseudo_inverse (its pinv) and
+// applied with multiply; the count of kept singular values is the core's.
+// The tool formats the results and warns.
 //
 // Exit status: 0 done, 1 a file or its content was refused, 2 bad usage.
 
@@ -20,7 +21,6 @@
 
 #include "commands.h"
 #include "support/format.h"
-#include "support/library_log.h"
 #include "support/options.h"
 #include "support/program.h"
 
@@ -30,15 +30,6 @@ using zub_cli::bad_usage;
 using zub_cli::format;
 
 namespace {
-
-// ---------------------------------------- library messages
-
-// The library's errors on standard error, the rest there too with --verbose.
-void show_detail(const std::string& where, const std::string& text) {
-  std::fprintf(stderr, "  [%s] %s\n", where.c_str(), text.c_str());
-}
-
-constexpr zub_cli::log_style kLogStyle{"rmtool", show_detail, false};
 
 arguments parse(int argc, char** argv, int first) {
   arguments a;
@@ -136,8 +127,8 @@ const char kUsage[] =
     "             the inverse gets zeros in their places. LIST: indices from\n"
     "             0, separated by commas, a-b for a range (3,7,10-12).\n"
     "  -o OUT     output file of invert (also --output OUT).\n"
-    "  --verbose  also show the library's information and timing messages\n"
-    "             (its error messages are always shown).\n"
+    "  --verbose  also show what each step found: the shape read, the\n"
+    "             tolerance and count of the inversion, values left out.\n"
     "  --version  the version of rmtool and of the library.\n"
     "  --help     this text.\n"
     "Options take their value as the next argument or after '='.\n"
@@ -178,11 +169,10 @@ int run(int argc, char** argv) {
     zub_cli::print_version("rmtool");
     return 0;
   }
-  const zub_cli::library_log log(kLogStyle, a.verbose);
-  if (command == "info") return run_info(a, log);
-  if (command == "svd") return run_svd(a, log);
-  if (command == "invert") return run_invert(a, log);
-  if (command == "apply") return run_apply(a, log);
+  if (command == "info") return run_info(a);
+  if (command == "svd") return run_svd(a);
+  if (command == "invert") return run_invert(a);
+  if (command == "apply") return run_apply(a);
   bad_usage("unknown command '" + command + "'");
 }
 

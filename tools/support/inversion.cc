@@ -5,53 +5,67 @@
 #include <cstdlib>
 
 #include "support/format.h"
+#include "zub_feedback/arithmetic.h"
+#include "zub_feedback/inversion.h"
 
 namespace zub_cli {
 
-weighted_inversion::weighted_inversion(EqFct* loc, int m, int n)
-    : monitor_weights_("MONITOR_WEIGHTS", m, 1, loc),
-      corrector_weights_("CORRECTOR_WEIGHTS", 1, n, loc),
-      weights_("WEIGHTS", m, n, loc),
-      weights_t_("WEIGHTS_T", n, m, loc),
-      weighted_("WEIGHTED_RESPONSE", m, n, loc),
-      inverted_("WEIGHTED_INVERSE", n, m, loc) {
-  monitor_weights_.init(1.0f);
-  corrector_weights_.init(1.0f);
-}
+weighted_inversion::weighted_inversion(int m, int n)
+    : monitor_weights_(static_cast<size_t>(m), 1, 1.0),
+      corrector_weights_(1, static_cast<size_t>(n), 1.0) {}
 
 void weighted_inversion::set_monitor_weight(int i, float w) {
-  monitor_weights_.set_value(w, i, 0, -1, -1, -1, -1);
+  monitor_weights_(static_cast<size_t>(i), 0) = w;
 }
 
 void weighted_inversion::set_corrector_weight(int j, float w) {
-  corrector_weights_.set_value(w, 0, j, -1, -1, -1, -1);
+  corrector_weights_(0, static_cast<size_t>(j)) = w;
 }
 
 float weighted_inversion::monitor_weight(int i) const {
-  return monitor_weights_.value(i, 0, -1, -1, -1, -1);
+  return static_cast<float>(monitor_weights_(static_cast<size_t>(i), 0));
 }
 
-inversion_outcome weighted_inversion::invert(MDFA_ResponseMatrix& R,
-                                             MDFA_ResponseMatrix& inverse,
-                                             K_spectrum& spectrum, float tol,
-                                             const library_log& log) {
-  inversion_outcome out;
-  const int errors_before = log.errors();
-  out.tol = tol;
-  out.internal = tol == -1.0f;
-  monitor_weights_.multiply(corrector_weights_, weights_);
-  R.entrywise_product(weights_, weighted_);
-  out.said = capture_cout(
-      [&] { weighted_.invert(inverted_, spectrum, &out.tol, &out.nosv); });
-  weights_.transpose(weights_t_);
-  inverted_.entrywise_product(weights_t_, inverse);
-  out.refused = log.errors() != errors_before;
-  if (out.refused) return out;
-  for (int i = 0; i < spectrum.spectrum_length(); ++i) {
-    out.singular.push_back(spectrum.spectrum_value(i));
+void round_to_float(zub_feedback::matrix& m) {
+  double* const v = m.data();
+  for (size_t k = 0; k < m.size(); ++k) {
+    v[k] = static_cast<double>(static_cast<float>(v[k]));
   }
+}
+
+zub_feedback::result<inversion_outcome> weighted_inversion::invert(
+    zub_feedback::const_matrix_view R, float tol) const {
+  namespace zf = zub_feedback;
+  zf::result<zf::matrix> weights =
+      zf::multiply(monitor_weights_, corrector_weights_);
+  if (!weights) return weights.error();
+  round_to_float(weights.value());
+  zf::matrix weighted(R.rows(), R.cols());
+  zf::status done = zf::entrywise_product(R, weights.value(), weighted.view());
+  if (!done) return done.error();
+  round_to_float(weighted);
+  zf::result<zf::truncated_svd_result> svd =
+      zf::truncated_svd_inverse(weighted, tol);
+  if (!svd) return svd.error();
+  zf::truncated_svd_result& r = svd.value();
+
+  inversion_outcome out;
+  out.inverse = zf::matrix(r.inverse.rows(), r.inverse.cols());
+  done = zf::entrywise_product(r.inverse, zf::transpose(weights.value()),
+                               out.inverse.view());
+  if (!done) return done.error();
+  round_to_float(out.inverse);
+  for (double s : r.singular_values) {
+    out.singular.push_back(static_cast<float>(s));
+  }
+  out.tol = r.tolerance;
+  out.internal = r.internal_tolerance;
+  out.nosv = r.kept;
+  out.removed_infinite = r.removed_infinite;
+  out.transposed = r.transposed;
   out.warnings = inversion_warnings(out.singular, out.nosv, out.tol,
-                                    out.internal, R.rows, R.cols);
+                                    out.internal, static_cast<int>(R.rows()),
+                                    static_cast<int>(R.cols()));
   return out;
 }
 

@@ -8,20 +8,24 @@
 #include <string>
 #include <vector>
 
-#include "support/library_log.h"
-#include "zub_feedback.h"
+#include "zub_feedback/matrix.h"
+#include "zub_feedback/result.h"
 
 namespace zub_cli {
 
 // What an inversion gave.
 struct inversion_outcome {
-  std::vector<float> singular;  // all singular values, largest first
-  float tol = -1.0f;            // the tolerance used, as invert stored it
-  bool internal = false;        // the internal tolerance was asked for
-  int nosv = 0;          // invert's count: the first nosv entered the inverse
-  std::string said;      // what invert wrote to standard output
-  bool refused = false;  // invert reported an error (and left the inverse)
-  std::vector<std::string> warnings;  // when not refused
+  // n x m, each element the value of a float, as a property stores it.
+  zub_feedback::matrix inverse;
+  // All singular values, largest first, as floats: as the spectrum
+  // publishes them.
+  std::vector<float> singular;
+  float tol = -1.0f;         // the tolerance used
+  bool internal = false;     // the internal tolerance was asked for
+  int nosv = 0;              // the first nosv entered the inverse
+  int removed_infinite = 0;  // left out: zero, or a reciprocal beyond floats
+  bool transposed = false;   // decomposed as its transpose (m > n)
+  std::vector<std::string> warnings;
   // The tolerance times the largest singular value; 0 without any.
   double cutoff() const;
 };
@@ -35,37 +39,33 @@ struct inversion_outcome {
 // where o is the element-wise product and W_m, W_a are the diagonal
 // matrices of the weights: the minimiser of |W_m (R x - d)| with the least
 // |W_a^-1 x|. A zero row or column of R o W adds a zero singular value,
-// which invert counts with the infinite ones and leaves out, so a monitor
-// or corrector with weight 0 gets a zero column or row in K.
+// which the truncated SVD counts with the infinite ones and leaves out, so
+// a monitor or corrector with weight 0 gets a zero column or row in K.
+//
+// Every product is the core's, rounded to float as a property stores it,
+// and pinv is truncated_svd_inverse: with all weights 1, K is the
+// property's invert of R, bit for bit.
 class weighted_inversion {
  public:
-  weighted_inversion(EqFct* loc, int m, int n);
+  weighted_inversion(int m, int n);
 
   void set_monitor_weight(int i, float w);
   void set_corrector_weight(int j, float w);
   float monitor_weight(int i) const;
 
-  // After invert(): the matrix that invert decomposed, R o W, and the
-  // inverse that it wrote, pinv(R o W).
-  MDFA_ResponseMatrix& weighted() { return weighted_; }
-  MDFA_ResponseMatrix& inverted() { return inverted_; }
-
-  // Inverts R into `inverse` (n x m) with the current weights under the
-  // tolerance `tol` (-1: the internal one), as invert does it, and says
-  // what the operator must know of the result (inversion_warnings). `log`
-  // tells whether invert refused.
-  inversion_outcome invert(MDFA_ResponseMatrix& R, MDFA_ResponseMatrix& inverse,
-                           K_spectrum& spectrum, float tol,
-                           const library_log& log);
+  // Inverts R (m x n) with the current weights under the tolerance `tol`
+  // (-1: the internal one), and says what the operator must know of the
+  // result (inversion_warnings); the core's refusal otherwise.
+  zub_feedback::result<inversion_outcome> invert(
+      zub_feedback::const_matrix_view R, float tol) const;
 
  private:
-  MDFA_ResponseMatrix monitor_weights_;
-  MDFA_ResponseMatrix corrector_weights_;
-  MDFA_ResponseMatrix weights_;
-  MDFA_ResponseMatrix weights_t_;
-  MDFA_ResponseMatrix weighted_;
-  MDFA_ResponseMatrix inverted_;
+  zub_feedback::matrix monitor_weights_;    // m x 1
+  zub_feedback::matrix corrector_weights_;  // 1 x n
 };
+
+// Each element rounded to float, as a property stores it.
+void round_to_float(zub_feedback::matrix& m);
 
 // The matrix's elements are floats: a singular value at or below
 // s_max x max(m, n) x 2^-23 may be nothing but their rounding.

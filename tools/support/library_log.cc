@@ -1,8 +1,6 @@
 #include "support/library_log.h"
 
 #include <cstdio>
-#include <iostream>
-#include <sstream>
 #include <utility>
 
 #include "report.h"
@@ -30,19 +28,6 @@ void library_log::receive(const std::string& where, const std::string& message,
   } else if (show_details_) {
     style_.show_detail(where, text);
   }
-}
-
-std::string capture_cout(const std::function<void()>& f) {
-  std::ostringstream captured;
-  std::streambuf* const saved = std::cout.rdbuf(captured.rdbuf());
-  try {
-    f();
-  } catch (...) {
-    std::cout.rdbuf(saved);
-    throw;
-  }
-  std::cout.rdbuf(saved);
-  return captured.str();
 }
 
 }  // namespace zub_cli

@@ -1,10 +1,8 @@
-// How a program shows the library's log messages: a sink installed for the
-// sink object's lifetime, and the capture of what the library writes to
-// std::cout.
+// How a program that hosts properties (the feedback demo) shows the
+// library's log messages: a sink installed for the sink object's lifetime.
 #ifndef ZUB_TOOLS_LIBRARY_LOG_H
 #define ZUB_TOOLS_LIBRARY_LOG_H
 
-#include <functional>
 #include <string>
 
 #include "karst_runtime.h"
@@ -42,11 +40,6 @@ class library_log {
   int errors_ = 0;
   karst::LogSink previous_;
 };
-
-// Runs f with std::cout redirected and returns what was written there:
-// invert writes a line to it after transposing a tall matrix, which must
-// not mix with the program's own output.
-std::string capture_cout(const std::function<void()>& f);
 
 }  // namespace zub_cli
 

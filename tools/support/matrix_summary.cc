@@ -9,29 +9,29 @@ namespace zub_cli {
 
 namespace {
 
-std::string element_text(int i, int j, float v) {
-  return format("(%d, %d) = %g", i, j, static_cast<double>(v));
+std::string element_text(size_t i, size_t j, double v) {
+  return format("(%zu, %zu) = %g", i, j, v);
 }
 
 }  // namespace
 
-matrix_summary summarize(const MDFA_ResponseMatrix& m) {
+matrix_summary summarize(zub_feedback::const_matrix_view m) {
   matrix_summary s;
-  s.values = static_cast<long long>(m.rows) * m.cols;
+  s.values = static_cast<long long>(m.rows() * m.cols());
   s.lo = INFINITY;
   s.hi = -INFINITY;
-  std::vector<bool> row_zero(static_cast<size_t>(m.rows), true);
-  std::vector<bool> col_zero(static_cast<size_t>(m.cols), true);
-  for (int i = 0; i < m.rows; ++i) {
-    for (int j = 0; j < m.cols; ++j) {
-      const float v = m.value(i, j, -1, -1, -1, -1);
-      s.lo = std::min<double>(s.lo, v);
-      s.hi = std::max<double>(s.hi, v);
-      if (v == 0.0f) {
+  std::vector<bool> row_zero(m.rows(), true);
+  std::vector<bool> col_zero(m.cols(), true);
+  for (size_t i = 0; i < m.rows(); ++i) {
+    for (size_t j = 0; j < m.cols(); ++j) {
+      const double v = m(i, j);
+      s.lo = std::min(s.lo, v);
+      s.hi = std::max(s.hi, v);
+      if (v == 0.0) {
         ++s.zeros;
       } else {
-        row_zero[static_cast<size_t>(i)] = false;
-        col_zero[static_cast<size_t>(j)] = false;
+        row_zero[i] = false;
+        col_zero[j] = false;
       }
     }
   }
@@ -44,10 +44,10 @@ matrix_summary summarize(const MDFA_ResponseMatrix& m) {
   return s;
 }
 
-std::string first_non_finite(const MDFA_ResponseMatrix& m) {
-  for (int i = 0; i < m.rows; ++i) {
-    for (int j = 0; j < m.cols; ++j) {
-      const float v = m.value(i, j, -1, -1, -1, -1);
+std::string first_non_finite(zub_feedback::const_matrix_view m) {
+  for (size_t i = 0; i < m.rows(); ++i) {
+    for (size_t j = 0; j < m.cols(); ++j) {
+      const double v = m(i, j);
       if (!std::isfinite(v)) return element_text(i, j, v);
     }
   }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "zub_feedback.h"
+#include "zub_feedback/matrix.h"
 
 namespace zub_cli {
 
@@ -20,11 +20,11 @@ struct matrix_summary {
   std::vector<long long> zero_cols;
 };
 
-matrix_summary summarize(const MDFA_ResponseMatrix& m);
+matrix_summary summarize(zub_feedback::const_matrix_view m);
 
 // The first element that is not a finite number, as "(i, j) = v", or "":
 // what loads is finite, but a product can leave the float range.
-std::string first_non_finite(const MDFA_ResponseMatrix& m);
+std::string first_non_finite(zub_feedback::const_matrix_view m);
 
 }  // namespace zub_cli
 
