@@ -51,11 +51,15 @@ expected_files() {
   cat <<EOF
 ./usr/bin/rmtool
 ./usr/include/zub_feedback/arithmetic.h
+./usr/include/zub_feedback/augmented_response.h
 ./usr/include/zub_feedback/chicane_physics.h
 ./usr/include/zub_feedback/core.h
+./usr/include/zub_feedback/corrector_limits.h
+./usr/include/zub_feedback/feedback_loop.h
 ./usr/include/zub_feedback/inversion.h
 ./usr/include/zub_feedback/matrix.h
 ./usr/include/zub_feedback/matrix_io.h
+./usr/include/zub_feedback/response_measurement.h
 ./usr/include/zub_feedback/result.h
 ./usr/include/zub_feedback/zub_feedback.h
 ./usr/include/zub_feedback/zub_feedback_export.h
