@@ -19,8 +19,11 @@ using zub_feedback::matrix;
 using zub_feedback::refusal;
 
 bool same_bits(const matrix& a, const matrix& b) {
+  // An empty matrix may have no data to point at, and memcmp must not see
+  // a null pointer even for no bytes.
   return a.rows() == b.rows() && a.cols() == b.cols() &&
-         std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+         (a.size() == 0 ||
+          std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 bool names_its_line(const refusal& r) {
