@@ -79,6 +79,8 @@ void drive(const measurement_case& c, bool with_fault, machine& mc,
   for (std::size_t cycle = 0; !m.done(); ++cycle) {
     ASSERT_LT(cycle, 10000u) << "the measurement does not end";
     std::vector<double> orbit = mc.read();
+    orbit.push_back(std::nan(""));  // beyond the orbit: never read
+    const std::size_t size = c.monitors;
     if (with_fault && c.mistake != fault::none && cycle == c.at_cycle) {
       std::vector<double> bad = orbit;
       bad[c.at_monitor] = c.mistake == fault::nan ? std::nan("") : -HUGE_VAL;
@@ -86,8 +88,8 @@ void drive(const measurement_case& c, bool with_fault, machine& mc,
           c.mistake == fault::early_next
               ? zub_feedback::status(m.next().error())
           : c.mistake == fault::short_orbit
-              ? m.add_orbit(orbit.data(), orbit.size() - 1)
-              : m.add_orbit(bad.data(), bad.size());
+              ? m.add_orbit(orbit.data(), size - 1)
+              : m.add_orbit(bad.data(), size);
       ASSERT_FALSE(refused.ok());
       const std::string& text = refused.error().message;
       if (c.mistake == fault::nan || c.mistake == fault::infinity) {
@@ -104,7 +106,7 @@ void drive(const measurement_case& c, bool with_fault, machine& mc,
       EXPECT_EQ(m.wants_orbit(), c.mistake != fault::unasked) << text;
     }
     if (m.wants_orbit()) {
-      ASSERT_TRUE(m.add_orbit(orbit.data(), orbit.size()));
+      ASSERT_TRUE(m.add_orbit(orbit.data(), size));
     }
     while (!m.wants_orbit() && !m.done()) {
       EXPECT_FALSE(m.response().ok()) << "a matrix before the end";
