@@ -64,11 +64,14 @@ TEST(ParseMatrixText, RefusalNamesTheFirstLineAtFault) {
       {"1 2 3\n4 5o 6\n7 8 9\n", 3, 3, error_code::bad_line,
        "ERROR: line 2 has 2 values, not 3!", 2, 3, "o",
        "line 2: \"o\" in \"5o\" is not a number; it holds 2 values, not 3"},
-      {"1 1e400\n", 1, 2, error_code::bad_cols,
+      {"1 1e+400\n", 1, 2, error_code::bad_cols,
        "ERROR: No. columns (1) do not match no. of actuators (2)!", 1, 2,
-       "1e400",
-       "line 1: \"1e400\" is beyond the range of a double; it holds 1 value, "
-       "not 2"},
+       "1e+400",
+       "line 1: \"1e+400\" is beyond the range of a double; it holds 1 "
+       "value, not 2"},
+      {"1 2\n3 4e\n", 2, 2, error_code::bad_cols,
+       "ERROR: No. columns (1) do not match no. of actuators (2)!", 2, 2, "4e",
+       "line 2: \"4e\" is not a number; it holds 1 value, not 2"},
       {"1 2\n3 1e39\n", 2, 2, error_code::beyond_float,
        "ERROR: value 2 of line 2 is beyond the float range!", 2, 2, "1e39",
        "line 2: value 2, \"1e39\", is beyond the float range"},
@@ -185,6 +188,8 @@ TEST(DiagnoseMatrixText, ParseRefusesAtTheFirstLineAndCountsTheOthers) {
   EXPECT_EQ(zub_feedback::parse_matrix_text(blanks).error().detail,
             "line 3 is blank: a blank line after the last row counts as a "
             "row; 1001 more lines do not load");
+  EXPECT_EQ(zub_feedback::parse_matrix_text("1 2\n3\n4 5\n").error().detail,
+            "line 2 holds 1 value, not 2");
   const auto ok = zub_feedback::parse_matrix_text("1 2\n3 4 BPM\n");
   ASSERT_TRUE(ok.ok());
   EXPECT_EQ(ok.value().values,

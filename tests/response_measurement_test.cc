@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,9 @@ struct machine {
 // A caller's mistake, made once at one cycle before that cycle's orbit.
 enum class fault { none, nan, infinity, short_orbit, early_next, unasked };
 
+const char* const kFaultNames[] = {"Clean",      "NaN",       "Infinity",
+                                   "ShortOrbit", "EarlyNext", "Unasked"};
+
 struct measurement_case {
   std::size_t monitors, correctors;
   std::vector<double> kicks;
@@ -68,6 +72,10 @@ struct measurement_case {
   fault mistake;
   std::size_t at_cycle, at_monitor;
 };
+
+void PrintTo(const measurement_case& c, std::ostream* os) {
+  *os << kFaultNames[static_cast<int>(c.mistake)];
+}
 
 // The server's cycle of response_measurement.h, until done.
 void drive(const measurement_case& c, bool with_fault, machine& mc,
@@ -79,6 +87,8 @@ void drive(const measurement_case& c, bool with_fault, machine& mc,
   for (std::size_t cycle = 0; !m.done(); ++cycle) {
     ASSERT_LT(cycle, 10000u) << "the measurement does not end";
     std::vector<double> orbit = mc.read();
+    orbit.push_back(std::nan(""));  // beyond the orbit: never read
+    const std::size_t size = c.monitors;
     if (with_fault && c.mistake != fault::none && cycle == c.at_cycle) {
       std::vector<double> bad = orbit;
       bad[c.at_monitor] = c.mistake == fault::nan ? std::nan("") : -HUGE_VAL;
@@ -86,8 +96,8 @@ void drive(const measurement_case& c, bool with_fault, machine& mc,
           c.mistake == fault::early_next
               ? zub_feedback::status(m.next().error())
           : c.mistake == fault::short_orbit
-              ? m.add_orbit(orbit.data(), orbit.size() - 1)
-              : m.add_orbit(bad.data(), bad.size());
+              ? m.add_orbit(orbit.data(), size - 1)
+              : m.add_orbit(bad.data(), size);
       ASSERT_FALSE(refused.ok());
       const std::string& text = refused.error().message;
       if (c.mistake == fault::nan || c.mistake == fault::infinity) {
@@ -104,7 +114,7 @@ void drive(const measurement_case& c, bool with_fault, machine& mc,
       EXPECT_EQ(m.wants_orbit(), c.mistake != fault::unasked) << text;
     }
     if (m.wants_orbit()) {
-      ASSERT_TRUE(m.add_orbit(orbit.data(), orbit.size()));
+      ASSERT_TRUE(m.add_orbit(orbit.data(), size));
     }
     while (!m.wants_orbit() && !m.done()) {
       EXPECT_FALSE(m.response().ok()) << "a matrix before the end";
@@ -174,7 +184,10 @@ INSTANTIATE_TEST_SUITE_P(
         measurement_case{5, 2, {1e-3}, 3, 6, 1e-4, fault::infinity, 20, 0},
         measurement_case{2, 2, {0.1}, 1, 2, 0.5, fault::short_orbit, 7, 0},
         measurement_case{2, 3, {0.1}, 1, 4, 0.5, fault::early_next, 3, 0},
-        measurement_case{3, 1, {1.0}, 0, 3, 0.0, fault::unasked, 0, 0}));
+        measurement_case{3, 1, {1.0}, 0, 3, 0.0, fault::unasked, 0, 0}),
+    [](const ::testing::TestParamInfo<measurement_case>& info) {
+      return std::string(kFaultNames[static_cast<int>(info.param.mistake)]);
+    });
 
 TEST(MeasurementAbort, PutsBackTheCorrectorThatIsAway) {
   // 2 correctors, settle 1, 2 orbits: each ± setting takes the cycle that
