@@ -280,6 +280,27 @@ TEST(OrbitLoop, IntegralIsClampedAndFrozenWhileLimited) {
   }
 }
 
+// A new reference keeps the loop's state: past its soft start, the next
+// step is the full step towards the new orbit.
+TEST(OrbitLoop, NewReferenceKeepsTheState) {
+  const arma::mat r = random_response(4, 2, 15);
+  loop_options ramped;
+  ramped.soft_start = 3;
+  orbit_loop loop = make_loop(r, ramped);
+  const std::vector<double> readings{0.3, -0.1, 0.2, 0.4}, c(2, 0.0);
+  std::vector<double> delta, want;
+  for (int k = 0; k < 3; ++k) loop.step({0.1, 0.2, 0.3, 0.4 + k}, c, delta);
+  const std::vector<double> reference{0.05, 0.0, -0.05, 0.1};
+  EXPECT_FALSE(loop.set_reference({0, 0, 0}).ok());
+  EXPECT_FALSE(loop.set_reference({0, kNaN, 0, 0}).ok());
+  ASSERT_TRUE(loop.set_reference(reference).ok());
+  loop.step(readings, c, delta);
+  loop_options fresh;
+  fresh.reference = reference;
+  make_loop(r, fresh).step(readings, c, want);
+  EXPECT_EQ(delta, want);
+}
+
 // ---------------------------------------- limits and saturation
 
 TEST(OrbitLoop, SaturatedCorrectorIsReportedAndCanBeLeftOut) {
