@@ -325,6 +325,11 @@ TEST(OrbitLoop, SaturatedCorrectorIsReportedAndCanBeLeftOut) {
     EXPECT_EQ(loop.binding(), std::vector<std::size_t>{1});
   }
   EXPECT_EQ(loop.saturated(), std::vector<std::size_t>{1});
+  // Not tracked, nothing is reported.
+  o.saturation_cycles = 0;
+  orbit_loop untracked = make_loop(r, o);
+  for (int k = 0; k < 4; ++k) untracked.step(readings, c, delta);
+  EXPECT_TRUE(untracked.saturated().empty());
   // The server's inverse without corrector 1: its row is 0.
   zub_feedback::matrix without = loop.inverse();
   for (std::size_t i = 0; i < 4; ++i) without(1, i) = 0.0;
