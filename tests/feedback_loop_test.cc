@@ -170,6 +170,19 @@ TEST(OrbitLoop, RefusedStepNamesTheCauseAndChangesNothing) {
   }
 }
 
+// A reading at a bound of its range is within it, also when another
+// monitor's fault sends the step through the search for the first.
+TEST(OrbitLoop, ReadingAtItsBoundIsWithinItsRange) {
+  loop_options o;
+  o.monitor_min = {-1.0, -2.0, -3.0};
+  o.monitor_max = {1.0, 2.0, 3.0};
+  orbit_loop loop = make_loop(random_response(3, 2, 16), o);
+  std::vector<double> c(2, 0.0), delta;
+  EXPECT_EQ(loop.step({-1.0, 2.0, 0.5}, c, delta).status, loop_status::applied);
+  const step_outcome out = loop.step({-1.0, 2.0, kNaN}, c, delta);
+  EXPECT_EQ(out.index, 2u);
+}
+
 TEST(OrbitLoop, StaleMonitor) {
   const arma::mat r = random_response(5, 2, 4);
   struct {
@@ -334,6 +347,9 @@ TEST(OrbitLoop, SaturatedCorrectorIsReportedAndCanBeLeftOut) {
   zub_feedback::matrix without = loop.inverse();
   for (std::size_t i = 0; i < 4; ++i) without(1, i) = 0.0;
   EXPECT_FALSE(loop.set_inverse(zub_feedback::matrix(4, 2)).ok());
+  zub_feedback::matrix broken = without;
+  broken(1, 3) = kNaN;
+  EXPECT_FALSE(loop.set_inverse(broken).ok());
   ASSERT_TRUE(loop.set_inverse(without).ok());
   EXPECT_TRUE(loop.saturated().empty());
   EXPECT_EQ(loop.step(readings, c, delta).status, loop_status::applied);
@@ -491,6 +507,9 @@ TEST(OrbitLoop, CreateRefusesNamingTheOption) {
     EXPECT_NE(loop.error().message.find(t.names), std::string::npos)
         << loop.error().message;
   }
+  loop_options zero_limit;
+  zero_limit.integral_limit = {0.0, 0.0};  // no integral term, and allowed
+  EXPECT_TRUE(orbit_loop::create(to_matrix(arma::pinv(r)), zero_limit).ok());
   zub_feedback::matrix bad = to_matrix(arma::pinv(r));
   bad(1, 2) = kInf;
   EXPECT_FALSE(orbit_loop::create(bad, {}).ok());
