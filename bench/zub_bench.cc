@@ -12,6 +12,9 @@
 //   BM_apply/M/N          beside BM_dgemv/M/N
 //   BM_loop_step/M/N      beside BM_dgemv/M/N        (one cycle of the orbit
 //                                                 loop: checks, law, limits)
+//   BM_loop_step_interleaved/M/N  the two in turn, each call timed; its
+//                         counter `ratio`, the medians' ratio, is the
+//                         figure that a loaded machine does not shift
 //   BM_load_file/M/N      beside BM_stream_read/M/N  (one pass of >>), a
 //   BM_load_file_recent/M/N   file changed long ago and one changed a moment
 //                             ago (compared once more, the pause skipped);
@@ -45,6 +48,7 @@
 #include <algorithm>
 #include <armadillo>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -55,6 +59,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <streambuf>
@@ -358,47 +363,115 @@ void BM_apply(benchmark::State& state) {
   if (!applied) state.SkipWithError("apply refused");
 }
 
-// One cycle of an orbit loop with every check and limit on, on the inverse
-// that BM_dgemv multiplies: two sets of readings in turn, so that no monitor
-// looks stale and the rms never grows twice in a row, and limits that leave
-// the step whole, so that each cycle goes the whole way.
-void BM_loop_step(benchmark::State& state) {
-  const int m = rows_of(state);
-  const int n = cols_of(state);
-  const std::vector<double> values = test_values(n, m);
-  zub_feedback::matrix inverse(static_cast<size_t>(n), static_cast<size_t>(m));
-  std::copy(values.begin(), values.end(), inverse.data());
-  zub_feedback::loop_options options;
-  options.integral_gain = 0.05;
-  options.integral_limit.assign(static_cast<size_t>(n), 1e6);
-  options.limits.lower.assign(static_cast<size_t>(n), -1e9);
-  options.limits.upper.assign(static_cast<size_t>(n), 1e9);
-  options.limits.max_step.assign(static_cast<size_t>(n), 1e9);
-  options.monitor_min.assign(static_cast<size_t>(m), -1e3);
-  options.monitor_max.assign(static_cast<size_t>(m), 1e3);
-  options.saturation_cycles = 5;
-  auto loop = zub_feedback::orbit_loop::create(std::move(inverse), options);
-  if (!loop) {
-    state.SkipWithError(loop.error().message.c_str());
-    return;
+// An orbit loop with every check and limit on, on the inverse that
+// BM_dgemv multiplies, and two sets of readings to give it in turn, so that
+// no monitor looks stale and the rms never grows twice in a row; limits
+// that leave the step whole, so that each cycle goes the whole way.
+class LoopCycle {
+ public:
+  LoopCycle(int m, int n)
+      : values_(test_values(n, m)),
+        first_(test_values(m, 1)),
+        second_(first_),
+        settings_(static_cast<size_t>(n), 0.0),
+        delta_(static_cast<size_t>(n)),
+        m_(m),
+        n_(n) {
+    for (double& x : second_) x *= -1.0;
+    zub_feedback::matrix inverse(static_cast<size_t>(n),
+                                 static_cast<size_t>(m));
+    std::copy(values_.begin(), values_.end(), inverse.data());
+    zub_feedback::loop_options options;
+    options.integral_gain = 0.05;
+    options.integral_limit.assign(static_cast<size_t>(n), 1e6);
+    options.limits.lower.assign(static_cast<size_t>(n), -1e9);
+    options.limits.upper.assign(static_cast<size_t>(n), 1e9);
+    options.limits.max_step.assign(static_cast<size_t>(n), 1e9);
+    options.monitor_min.assign(static_cast<size_t>(m), -1e3);
+    options.monitor_max.assign(static_cast<size_t>(m), 1e3);
+    options.saturation_cycles = 5;
+    auto loop = zub_feedback::orbit_loop::create(std::move(inverse), options);
+    if (loop) loop_.emplace(std::move(loop).value());
   }
-  const std::vector<double> first = test_values(m, 1);
-  std::vector<double> second(first);
-  for (double& x : second) x *= -1.0;
-  const std::vector<double> settings(static_cast<size_t>(n), 0.0);
-  std::vector<double> delta(static_cast<size_t>(n));
-  bool whole = true;
-  long cycle = 0;
-  for (auto _ : state) {
-    const std::vector<double>& readings = ++cycle % 2 ? first : second;
+
+  bool ready() const { return loop_.has_value(); }
+
+  // One cycle; false when the step was not applied whole.
+  bool step() {
+    const std::vector<double>& readings = ++cycle_ % 2 ? first_ : second_;
     const zub_feedback::step_outcome out =
-        loop.value().step(readings.data(), readings.size(), settings.data(),
-                          settings.size(), delta.data(), delta.size());
-    whole = whole && out.status == zub_feedback::loop_status::applied;
-    benchmark::DoNotOptimize(delta.data());
+        loop_->step(readings.data(), readings.size(), settings_.data(),
+                    settings_.size(), delta_.data(), delta_.size());
+    benchmark::DoNotOptimize(delta_.data());
+    benchmark::ClobberMemory();
+    return out.status == zub_feedback::loop_status::applied;
+  }
+
+  // BM_dgemv's product on the same inverse and readings.
+  void dgemv() {
+    const std::vector<double>& readings = cycle_ % 2 ? first_ : second_;
+    cblas_dgemv(CblasRowMajor, CblasNoTrans, n_, m_, 1.0, values_.data(), m_,
+                readings.data(), 1, 0.0, delta_.data(), 1);
+    benchmark::DoNotOptimize(delta_.data());
     benchmark::ClobberMemory();
   }
+
+ private:
+  std::vector<double> values_;
+  std::vector<double> first_;
+  std::vector<double> second_;
+  std::vector<double> settings_;
+  std::vector<double> delta_;
+  int m_;
+  int n_;
+  long cycle_ = 0;
+  std::optional<zub_feedback::orbit_loop> loop_;
+};
+
+void BM_loop_step(benchmark::State& state) {
+  LoopCycle cycle(rows_of(state), cols_of(state));
+  if (!cycle.ready()) {
+    state.SkipWithError("the loop was not created");
+    return;
+  }
+  bool whole = true;
+  for (auto _ : state) whole = cycle.step() && whole;
   if (!whole) state.SkipWithError("a step was not applied whole");
+}
+
+// The same step and BM_dgemv's product in turn, each call timed: the
+// counter `ratio` is the median step over the median product. On a machine
+// that others share, the load shifts between two benchmarks run one after
+// the other; within one, both see the same.
+void BM_loop_step_interleaved(benchmark::State& state) {
+  LoopCycle cycle(rows_of(state), cols_of(state));
+  if (!cycle.ready()) {
+    state.SkipWithError("the loop was not created");
+    return;
+  }
+  using Clock = std::chrono::steady_clock;
+  std::vector<double> step_seconds;
+  std::vector<double> dgemv_seconds;
+  bool whole = true;
+  for (auto _ : state) {
+    const Clock::time_point t0 = Clock::now();
+    whole = cycle.step() && whole;
+    const Clock::time_point t1 = Clock::now();
+    cycle.dgemv();
+    const Clock::time_point t2 = Clock::now();
+    step_seconds.push_back(std::chrono::duration<double>(t1 - t0).count());
+    dgemv_seconds.push_back(std::chrono::duration<double>(t2 - t1).count());
+  }
+  if (!whole) state.SkipWithError("a step was not applied whole");
+  const auto median = [](std::vector<double>& v) {
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return v[v.size() / 2];
+  };
+  const double step = median(step_seconds);
+  const double dgemv = median(dgemv_seconds);
+  state.counters["step_us"] = step * 1e6;
+  state.counters["dgemv_us"] = dgemv * 1e6;
+  state.counters["ratio"] = step / dgemv;
 }
 
 // The product alone, as multiply forms it on its working copies: GSL's dgemm
@@ -638,6 +711,9 @@ BENCHMARK(BM_dgemv)->Apply(matrix_shapes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_gsl_dgemm)->Apply(matrix_shapes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_apply)->Apply(apply_shapes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_loop_step)->Apply(matrix_shapes)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_loop_step_interleaved)
+    ->Apply(matrix_shapes)
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_load_file)->Apply(matrix_shapes)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_load_file_recent)
     ->Apply(matrix_shapes)

@@ -170,6 +170,19 @@ TEST(OrbitLoop, RefusedStepNamesTheCauseAndChangesNothing) {
   }
 }
 
+// A reading at a bound of its range is within it, also when another
+// monitor's fault sends the step through the search for the first.
+TEST(OrbitLoop, ReadingAtItsBoundIsWithinItsRange) {
+  loop_options o;
+  o.monitor_min = {-1.0, -2.0, -3.0};
+  o.monitor_max = {1.0, 2.0, 3.0};
+  orbit_loop loop = make_loop(random_response(3, 2, 16), o);
+  std::vector<double> c(2, 0.0), delta;
+  EXPECT_EQ(loop.step({-1.0, 2.0, 0.5}, c, delta).status, loop_status::applied);
+  const step_outcome out = loop.step({-1.0, 2.0, kNaN}, c, delta);
+  EXPECT_EQ(out.index, 2u);
+}
+
 TEST(OrbitLoop, StaleMonitor) {
   const arma::mat r = random_response(5, 2, 4);
   struct {
@@ -280,6 +293,27 @@ TEST(OrbitLoop, IntegralIsClampedAndFrozenWhileLimited) {
   }
 }
 
+// A new reference keeps the loop's state: past its soft start, the next
+// step is the full step towards the new orbit.
+TEST(OrbitLoop, NewReferenceKeepsTheState) {
+  const arma::mat r = random_response(4, 2, 15);
+  loop_options ramped;
+  ramped.soft_start = 3;
+  orbit_loop loop = make_loop(r, ramped);
+  const std::vector<double> readings{0.3, -0.1, 0.2, 0.4}, c(2, 0.0);
+  std::vector<double> delta, want;
+  for (int k = 0; k < 3; ++k) loop.step({0.1, 0.2, 0.3, 0.4 + k}, c, delta);
+  const std::vector<double> reference{0.05, 0.0, -0.05, 0.1};
+  EXPECT_FALSE(loop.set_reference({0, 0, 0}).ok());
+  EXPECT_FALSE(loop.set_reference({0, kNaN, 0, 0}).ok());
+  ASSERT_TRUE(loop.set_reference(reference).ok());
+  loop.step(readings, c, delta);
+  loop_options fresh;
+  fresh.reference = reference;
+  make_loop(r, fresh).step(readings, c, want);
+  EXPECT_EQ(delta, want);
+}
+
 // ---------------------------------------- limits and saturation
 
 TEST(OrbitLoop, SaturatedCorrectorIsReportedAndCanBeLeftOut) {
@@ -304,10 +338,18 @@ TEST(OrbitLoop, SaturatedCorrectorIsReportedAndCanBeLeftOut) {
     EXPECT_EQ(loop.binding(), std::vector<std::size_t>{1});
   }
   EXPECT_EQ(loop.saturated(), std::vector<std::size_t>{1});
+  // Not tracked, nothing is reported.
+  o.saturation_cycles = 0;
+  orbit_loop untracked = make_loop(r, o);
+  for (int k = 0; k < 4; ++k) untracked.step(readings, c, delta);
+  EXPECT_TRUE(untracked.saturated().empty());
   // The server's inverse without corrector 1: its row is 0.
   zub_feedback::matrix without = loop.inverse();
   for (std::size_t i = 0; i < 4; ++i) without(1, i) = 0.0;
   EXPECT_FALSE(loop.set_inverse(zub_feedback::matrix(4, 2)).ok());
+  zub_feedback::matrix broken = without;
+  broken(1, 3) = kNaN;
+  EXPECT_FALSE(loop.set_inverse(broken).ok());
   ASSERT_TRUE(loop.set_inverse(without).ok());
   EXPECT_TRUE(loop.saturated().empty());
   EXPECT_EQ(loop.step(readings, c, delta).status, loop_status::applied);
@@ -465,6 +507,9 @@ TEST(OrbitLoop, CreateRefusesNamingTheOption) {
     EXPECT_NE(loop.error().message.find(t.names), std::string::npos)
         << loop.error().message;
   }
+  loop_options zero_limit;
+  zero_limit.integral_limit = {0.0, 0.0};  // no integral term, and allowed
+  EXPECT_TRUE(orbit_loop::create(to_matrix(arma::pinv(r)), zero_limit).ok());
   zub_feedback::matrix bad = to_matrix(arma::pinv(r));
   bad(1, 2) = kInf;
   EXPECT_FALSE(orbit_loop::create(bad, {}).ok());
