@@ -445,6 +445,13 @@ void MDFA_ResponseMatrix::pinv(MDFA_ResponseMatrix& pinvR, float* tolerance) {
     return;
   }
 
+  // A negative shape has no elements to copy out.
+  if (rows < 0 || cols < 0) {
+    report(name, kLevelError, "%s",
+           zub_internal::empty_matrix_refusal(rows, cols).message.c_str());
+    return;
+  }
+
   // The input filter is a step of its own, so that its message comes
   // before the inversion and whatever that refuses.
   zub_feedback::matrix a = elements_of(*this);
