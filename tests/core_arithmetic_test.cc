@@ -121,17 +121,10 @@ TEST(CoreMultiply, ProductOnViewsAndIntoItsOwnOperands) {
   }
 }
 
-TEST(CoreMultiply, RefusesInThePropertysWords) {
-  const matrix a(2, 3);
-  matrix p(2, 3, 7.0);
-  const auto s = zub_feedback::multiply(a, a, p.view());
-  ASSERT_FALSE(s);
-  EXPECT_EQ(s.error().code, error_code::shape_mismatch);
-  EXPECT_EQ(s.error().message,
-            "ERROR: Dimension mismatch: dim(this): 2 x 3 dim(A): 2 x 3 "
-            "dim(B): 2 x 3 ");
-  EXPECT_EQ(p, matrix(2, 3, 7.0));
-  EXPECT_FALSE(zub_feedback::multiply(a, a));
+// The allocating form; the three-argument form's refusals are the
+// property's (arithmetic_test.cc).
+TEST(CoreMultiply, AllocatingForm) {
+  EXPECT_FALSE(zub_feedback::multiply(matrix(2, 3), matrix(2, 3)));
   // No inner dimension: sums of no terms.
   EXPECT_EQ(zub_feedback::multiply(matrix(2, 0), matrix(0, 3)).value(),
             matrix(2, 3, 0.0));
@@ -163,11 +156,8 @@ TEST(CoreEntrywiseProduct, RoundsToTheFloatProduct) {
     EXPECT_EQ(g, w) << x[j] << " x " << y[j];
   }
   matrix p(2, 1, 7.0);
-  const auto s = zub_feedback::entrywise_product(b, b, p.view());
-  ASSERT_FALSE(s);
-  EXPECT_EQ(s.error().message,
-            "ERROR: Dimension mismatch: dim(this): 1 x 10 dim(A): 1 x 10 "
-            "dim(B): 2 x 1 ");
+  EXPECT_FALSE(zub_feedback::entrywise_product(b, b, p.view()));
+  EXPECT_EQ(p, matrix(2, 1, 7.0));
 }
 
 // ---------------------------------------------------------------- transpose
@@ -189,11 +179,7 @@ TEST(CoreTranspose, ExactOnViewsAndInPlace) {
   for (std::size_t i = 0; i < 3; ++i) {
     for (std::size_t j = 0; j < 2; ++j) EXPECT_EQ(out(i, j), wide(j, i));
   }
-  const auto s = zub_feedback::transpose(wide, out.view());
-  ASSERT_FALSE(s);
-  EXPECT_EQ(s.error().message,
-            "ERROR: Dimension mismatch: dim(transR) (3 x 2) must be inverse "
-            "of dim(this) (2 x 4)");
+  EXPECT_FALSE(zub_feedback::transpose(wide, out.view()));
 }
 
 }  // namespace

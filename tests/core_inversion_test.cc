@@ -1,6 +1,7 @@
 // The numeric core's inverses: svd_inverse against Armadillo's pinv and
 // the Moore-Penrose conditions, its modes and cut-off; the refusals of the
-// three inverses as values, in the property's words.
+// inverses as values, in the property's words. The fuzzer compares
+// truncated_svd_inverse and pseudo_inverse with the property's members.
 #include <gtest/gtest.h>
 
 #include <armadillo>
@@ -160,48 +161,6 @@ TEST(TruncatedSvdInverse, RefusesAsValuesInThePropertysWords) {
     EXPECT_EQ(r.error().code, c.code) << c.message;
     EXPECT_EQ(r.error().message, c.message);
   }
-}
-
-// A tall matrix of singular values 4 and 1e-39: its result says what
-// invert logs.
-TEST(TruncatedSvdInverse, ResultSaysWhatInvertLogs) {
-  const matrix a = to_core(arma::mat{{4, 0}, {0, 0}, {0, 1e-39}});
-  const auto r = zub_feedback::truncated_svd_inverse(a, 0.0f);
-  ASSERT_TRUE(r);
-  const auto& v = r.value();
-  EXPECT_TRUE(v.transposed);
-  EXPECT_FALSE(v.internal_tolerance);
-  EXPECT_EQ(v.tolerance, 0.0f);
-  EXPECT_EQ(v.kept, 1);
-  EXPECT_EQ(v.removed_infinite, 1);  // 1/1e-39 is beyond the float range
-  EXPECT_EQ(v.singular_values, (std::vector<double>{4, 1e-39}));
-  ASSERT_EQ(v.inverse.rows(), 2u);
-  ASSERT_EQ(v.inverse.cols(), 3u);
-  EXPECT_EQ(v.inverse(0, 0), 0.25);
-  EXPECT_EQ(v.inverse(1, 2), 0.0);
-
-  const auto internal = zub_feedback::truncated_svd_inverse(a);
-  ASSERT_TRUE(internal);
-  EXPECT_TRUE(internal.value().internal_tolerance);
-  // 4 x 3 x 2^-52 to two digits.
-  EXPECT_EQ(internal.value().tolerance, 2.7e-15f);
-}
-
-TEST(PseudoInverse, FiltersAndRefusesWhatArmadilloWouldMisread) {
-  const matrix a = to_core(arma::mat{{1, 1e-6}, {0, 2}});
-  const auto r = zub_feedback::pseudo_inverse(a, 1e-5f);
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r.value().removed_in_input, 1);
-  EXPECT_EQ(r.value().inverse, to_core(arma::mat{{1, 0}, {0, 0.5}}));
-
-  // The identity with a NaN comes back from Armadillo as the identity.
-  matrix nan_in_identity = to_core(arma::eye<arma::mat>(4, 4));
-  nan_in_identity(0, 1) = kNaN;
-  const auto refused = zub_feedback::pseudo_inverse(nan_in_identity, 0.0f);
-  ASSERT_FALSE(refused);
-  EXPECT_EQ(refused.error().code, error_code::not_finite);
-  EXPECT_EQ(refused.error().message,
-            "ERROR: element (0, 1) is not a finite number !\n");
 }
 
 }  // namespace

@@ -160,6 +160,17 @@ TEST_F(Pinv, RefusesAnInverseOfTheWrongShape) {
   }
 }
 
+TEST_F(Pinv, RefusesANegativeShape) {
+  MDFA_ResponseMatrix a("A", -1, 0, nullptr);
+  MDFA_ResponseMatrix inv("INV", 0, -1, nullptr);
+  float tol = 0.0f;
+  zub_test::LogCapture log;
+  a.pinv(inv, &tol);
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].level, kLevelError);
+  EXPECT_EQ(log[0].message, "ERROR: cannot invert a -1 x 0 matrix !\n");
+}
+
 TEST_F(Pinv, RefusesAMissingTolerance) {
   MDFA_ResponseMatrix a("A", 2, 2, nullptr);
   set_rows(a, {{1, 0}, {0, 2}});

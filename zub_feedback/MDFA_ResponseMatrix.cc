@@ -174,9 +174,32 @@ MDFA_ResponseMatrix* MDFA_ResponseMatrix::arma_mat2MDFA(arma::mat A) {
 
 namespace {
 
-// The elements of a matrix of non-negative shape as doubles, row by row.
-// The shape in locals: the element store is a call that the compiler cannot
-// see into, so members would be read again at every element.
+// The elements of a matrix of non-negative shape as doubles, row by row,
+// for a product: appended rather than written over zeros, which would cost
+// the per-cycle product one more pass over the matrix. The shape in
+// locals: the element store is a call that the compiler cannot see into,
+// so members would be read again at every element.
+struct element_copy {
+  explicit element_copy(const MDFA_ResponseMatrix& m)
+      : rows(static_cast<size_t>(m.rows)), cols(static_cast<size_t>(m.cols)) {
+    const int M = m.rows;
+    const int N = m.cols;
+    values.reserve(rows * cols);
+    for (int i = 0; i < M; ++i) {
+      for (int j = 0; j < N; ++j) {
+        values.push_back(m.value(i, j, -1, -1, -1, -1));
+      }
+    }
+  }
+  operator zub_feedback::const_matrix_view() const {
+    return zub_feedback::const_matrix_view(values.data(), rows, cols);
+  }
+  size_t rows;
+  size_t cols;
+  std::vector<double> values;
+};
+
+// The same as a matrix, for an inverse, whose working copy it becomes.
 zub_feedback::matrix elements_of(const MDFA_ResponseMatrix& m) {
   const int M = m.rows;
   const int N = m.cols;
@@ -231,8 +254,8 @@ void MDFA_ResponseMatrix::multiply(MDFA_ResponseMatrix& A,
   }
   // Every operand is copied before the product is written, so B may be this
   // object or A.
-  const zub_feedback::matrix a = elements_of(*this);
-  const zub_feedback::matrix b = elements_of(A);
+  const element_copy a(*this);
+  const element_copy b(A);
   zub_feedback::matrix product(static_cast<size_t>(B.rows),
                                static_cast<size_t>(B.cols));
   if (refused(zub_feedback::multiply(a, b, product.view()), name)) return;
@@ -251,8 +274,8 @@ void MDFA_ResponseMatrix::entrywise_product(MDFA_ResponseMatrix& A,
   // Both factors are copied before B is written, so B may be this object or
   // A. Each product of two floats, formed in double, rounds to the float
   // product.
-  const zub_feedback::matrix a = elements_of(*this);
-  const zub_feedback::matrix b = elements_of(A);
+  const element_copy a(*this);
+  const element_copy b(A);
   zub_feedback::matrix product(static_cast<size_t>(rows),
                                static_cast<size_t>(cols));
   if (refused(zub_feedback::entrywise_product(a, b, product.view()), name)) {
@@ -267,7 +290,7 @@ void MDFA_ResponseMatrix::transpose(MDFA_ResponseMatrix& transR) {
   if (!copy_possible(*this) || !copy_possible(transR)) return;
   // Copied first, so a square transR may be this object. Widening to double
   // and narrowing back is exact: the result is bit for bit.
-  const zub_feedback::matrix a = elements_of(*this);
+  const element_copy a(*this);
   zub_feedback::matrix t(static_cast<size_t>(transR.rows),
                          static_cast<size_t>(transR.cols));
   if (refused(zub_feedback::transpose(a, t.view()),
@@ -399,6 +422,13 @@ void MDFA_ResponseMatrix::pinv(MDFA_ResponseMatrix& pinvR, float* tolerance) {
     report(name, kLevelError,
            "ERROR: inverse is %d x %d, it must be %d x %d !\n", pinvR.rows,
            pinvR.cols, cols, rows);
+    return;
+  }
+
+  // A negative shape has no elements to copy out.
+  if (rows < 0 || cols < 0) {
+    report(name, kLevelError, "%s",
+           zub_internal::empty_matrix_refusal(rows, cols).message.c_str());
     return;
   }
 

@@ -33,7 +33,8 @@ zub_feedback::status check_entrywise_shapes(long long a_rows, long long a_cols,
 zub_feedback::status check_transpose_shapes(long long a_rows, long long a_cols,
                                             long long t_rows, long long t_cols);
 
-// The refusal to invert a matrix without rows or columns.
+// The refusal to invert a matrix without rows or columns, or of a negative
+// shape (which only a property can have).
 zub_feedback::refusal empty_matrix_refusal(long long rows, long long cols);
 
 // The first element, in row-major order, that is a NaN or an infinity.
