@@ -837,6 +837,152 @@ result<matrix_file> parse_text(const std::string& text) {
   return first;
 }
 
+// ---------------------------------------------------------------- named
+// files
+
+namespace {
+
+// A comment line's "KEY: VALUE": the key a run without blanks or colon
+// after the '#' and any blanks, directly followed by ':' and then a blank
+// or the line's end; the value without the blanks around it.
+bool key_value_line(const file_line& line, std::string& key,
+                    std::string& value) {
+  const char* p = line.begin + 1;
+  while (p != line.end && blank(*p)) ++p;
+  const char* const key_begin = p;
+  while (p != line.end && !blank(*p) && *p != ':') ++p;
+  if (p == key_begin || p == line.end || *p != ':') return false;
+  const char* const key_end = p++;
+  if (p != line.end && !blank(*p)) return false;
+  while (p != line.end && blank(*p)) ++p;
+  const char* end = line.end;
+  while (end != p && blank(end[-1])) --end;
+  key.assign(key_begin, key_end);
+  value.assign(p, end);
+  return true;
+}
+
+std::vector<std::string> split_names(const std::string& value) {
+  std::vector<std::string> out;
+  const char* p = value.data();
+  const char* const end = p + value.size();
+  while (p != end) {
+    while (p != end && blank(*p)) ++p;
+    const char* const w = word_end(p, end);
+    if (w != p) out.emplace_back(p, w);
+    p = w;
+  }
+  return out;
+}
+
+// The first name that repeats: its places, from 0, or {0, 0} for none.
+std::pair<size_t, size_t> repeated_name(const std::vector<std::string>& names) {
+  std::map<std::string, size_t> seen;
+  for (size_t k = 0; k < names.size(); ++k) {
+    const auto placed = seen.emplace(names[k], k);
+    if (!placed.second) return {placed.first->second, k};
+  }
+  return {0, 0};
+}
+
+refusal names_refusal(long long line, std::string message, std::string detail) {
+  refusal out;
+  out.code = error_code::bad_names;
+  out.line = line;
+  out.message = std::move(message);
+  out.detail = printed("line %lld", line) + detail;
+  return out;
+}
+
+// A list of names and the line that gave it.
+struct name_line {
+  long long line = 0;
+  std::vector<std::string> names;
+};
+
+refusal count_refusal(const name_line& n, const char* what, size_t count,
+                      const char* held) {
+  return names_refusal(
+      n.line,
+      message_text("ERROR: line %lld has %zu %s names, not %zu!", n.line,
+                   n.names.size(), what, count),
+      printed(" names %zu %s%s; the file holds %zu %s", n.names.size(), what,
+              n.names.size() == 1 ? "" : "s", count, held));
+}
+
+}  // namespace
+
+zub_feedback::result<zub_feedback::named_matrix> parse_named_text(
+    const std::string& text) {
+  // The numbers exactly as the plain parse reads them.
+  result<matrix_file> parsed = parse_text(text);
+  if (!parsed) return parsed.error();
+  zub_feedback::named_matrix out;
+  out.values = std::move(parsed.value().values);
+
+  name_line names[2];  // monitors, correctors
+  static const char* const kNameKeys[2] = {"monitors", "correctors"};
+  std::map<std::string, long long> keys;  // each key's line
+  long long first_data = 0;
+  std::string key, value;
+  file_line line;
+  for (line_cursor lines(text); lines.next(line);) {
+    if (!line.is_comment()) {
+      if (first_data == 0) first_data = line.number;
+      continue;
+    }
+    if (!key_value_line(line, key, value)) continue;
+    if (first_data != 0) {
+      return names_refusal(
+          line.number,
+          message_text("ERROR: line %lld: \"%s:\" after the data!", line.number,
+                       key.c_str()),
+          printed(": \"%s:\" stands after the first data line (line %lld); "
+                  "names and metadata go before the data",
+                  key.c_str(), first_data));
+    }
+    const auto placed = keys.emplace(key, line.number);
+    if (!placed.second) {
+      return names_refusal(line.number,
+                           message_text("ERROR: line %lld repeats \"%s:\"!",
+                                        line.number, key.c_str()),
+                           printed(": \"%s:\" is given on line %lld already",
+                                   key.c_str(), placed.first->second));
+    }
+    int which = -1;
+    for (int k = 0; k < 2; ++k) {
+      if (key == kNameKeys[k]) which = k;
+    }
+    if (which < 0) {
+      out.metadata.emplace_back(key, value);
+      continue;
+    }
+    name_line& n = names[which];
+    n.line = line.number;
+    n.names = split_names(value);
+    const std::pair<size_t, size_t> twice = repeated_name(n.names);
+    if (twice.second != 0) {
+      const std::string& name = n.names[twice.second];
+      return names_refusal(
+          line.number,
+          message_text("ERROR: line %lld names %s twice!", line.number,
+                       name.c_str()),
+          printed(": \"%s\" names %s %zu and %zu (from 0)", name.c_str(),
+                  kNameKeys[which], twice.first, twice.second));
+    }
+  }
+  const size_t rows = out.values.rows(), cols = out.values.cols();
+  if (names[0].line != 0 && names[0].names.size() != rows) {
+    return count_refusal(names[0], "monitor", rows, "data lines (rows)");
+  }
+  if (names[1].line != 0 && names[1].names.size() != cols) {
+    return count_refusal(names[1], "corrector", cols, "values a row (columns)");
+  }
+  out.monitors = std::move(names[0].names);
+  out.correctors = std::move(names[1].names);
+  return out;
+}
+
 // ---------------------------------------------------------------- reading a
 // file as the core
 
@@ -950,8 +1096,12 @@ write_result write_file_atomically(const std::string& path,
   return {};
 }
 
-zub_feedback::status write_matrix(const std::string& path,
-                                  zub_feedback::const_matrix_view m) {
+namespace {
+
+// A matrix that load_file would not read back is refused before anything
+// is written.
+zub_feedback::status check_loadable(const std::string& path,
+                                    zub_feedback::const_matrix_view m) {
   for (size_t i = 0; i < m.rows(); ++i) {
     for (size_t j = 0; j < m.cols(); ++j) {
       const double v = m(i, j);
@@ -969,7 +1119,12 @@ zub_feedback::status write_matrix(const std::string& path,
       return out;
     }
   }
-  const write_result w = write_file_atomically(path, format_matrix(m));
+  return {};
+}
+
+zub_feedback::status write_text(const std::string& path,
+                                const std::string& text) {
+  const write_result w = write_file_atomically(path, text);
   if (w.ok) return {};
   refusal out;
   out.code = error_code::cannot_write;
@@ -977,6 +1132,94 @@ zub_feedback::status write_matrix(const std::string& path,
   out.text = w.failed;
   out.detail = write_failure_text(w);
   return out;
+}
+
+refusal header_refusal(const std::string& what) {
+  refusal out;
+  out.code = error_code::bad_argument;
+  out.message = message_text("ERROR: %s!", what.c_str());
+  out.detail = what + ": it would not read back as it is";
+  return out;
+}
+
+bool has_blank(const std::string& s) {
+  return std::any_of(s.begin(), s.end(),
+                     [](char c) { return blank(c) || c == '\n'; });
+}
+
+// Refused unless the names read back as they are: one a row or column,
+// each without blanks, none twice.
+zub_feedback::status check_names(const std::vector<std::string>& names,
+                                 size_t count, const char* what) {
+  if (names.empty()) return {};
+  if (names.size() != count) {
+    return header_refusal(
+        printed("%zu %s names for %zu %ss", names.size(), what, count, what));
+  }
+  for (size_t k = 0; k < names.size(); ++k) {
+    if (names[k].empty() || has_blank(names[k])) {
+      return header_refusal(
+          printed("%s name %zu (from 0), \"%s\", is empty or holds a blank",
+                  what, k, names[k].c_str()));
+    }
+  }
+  const std::pair<size_t, size_t> twice = repeated_name(names);
+  if (twice.second != 0) {
+    return header_refusal(printed("%ss %zu and %zu are both named \"%s\"", what,
+                                  twice.first, twice.second,
+                                  names[twice.second].c_str()));
+  }
+  return {};
+}
+
+}  // namespace
+
+zub_feedback::status write_matrix(const std::string& path,
+                                  zub_feedback::const_matrix_view m) {
+  const zub_feedback::status loadable = check_loadable(path, m);
+  if (!loadable) return loadable;
+  return write_text(path, format_matrix(m));
+}
+
+zub_feedback::result<std::string> format_named_header(
+    const zub_feedback::named_matrix& m) {
+  zub_feedback::status s = check_names(m.monitors, m.values.rows(), "monitor");
+  if (s) s = check_names(m.correctors, m.values.cols(), "corrector");
+  if (!s) return s.error();
+  std::map<std::string, int> keys{{"monitors", 0}, {"correctors", 0}};
+  std::string out;
+  for (const auto& kv : m.metadata) {
+    const std::string& key = kv.first;
+    if (key.empty() || has_blank(key) || key.find(':') != std::string::npos) {
+      return header_refusal("the key \"" + key +
+                            "\" is empty or holds a blank or a colon");
+    }
+    if (!keys.emplace(key, 0).second) {
+      return header_refusal("the key \"" + key + "\" is given twice");
+    }
+    if (kv.second.find_first_of("\r\n") != std::string::npos) {
+      return header_refusal("the value of \"" + key + "\" holds a line break");
+    }
+    out += "# " + key + ": " + kv.second + "\n";
+  }
+  const std::vector<std::string>* lists[2] = {&m.monitors, &m.correctors};
+  const char* const labels[2] = {"# monitors:", "# correctors:"};
+  for (int k = 0; k < 2; ++k) {
+    if (lists[k]->empty()) continue;
+    out += labels[k];
+    for (const std::string& name : *lists[k]) out += " " + name;
+    out += '\n';
+  }
+  return out;
+}
+
+zub_feedback::status write_named_matrix(const std::string& path,
+                                        const zub_feedback::named_matrix& m) {
+  const zub_feedback::result<std::string> header = format_named_header(m);
+  if (!header) return header.error();
+  const zub_feedback::status loadable = check_loadable(path, m.values);
+  if (!loadable) return loadable;
+  return write_text(path, header.value() + format_matrix(m.values));
 }
 
 }  // namespace zub_internal

@@ -171,6 +171,11 @@ zub_feedback::result<zub_feedback::matrix_file> parse_text(
     const std::string& text);
 zub_feedback::matrix_text_diagnosis diagnose_text(const std::string& text);
 
+// A named file: parse_text without a shape, then the names and metadata of
+// its comment lines (matrix_io.h says which).
+zub_feedback::result<zub_feedback::named_matrix> parse_named_text(
+    const std::string& text);
+
 // read_file_once, with load_file's message and an operator's reason when the
 // file is not read.
 zub_feedback::result<std::string> read_text(
@@ -200,6 +205,15 @@ write_result write_file_atomically(const std::string& path,
 // when load_file would not read it back.
 zub_feedback::status write_matrix(const std::string& path,
                                   zub_feedback::const_matrix_view m);
+
+// The metadata and name lines of a named matrix, refused (bad_argument)
+// when they would not read back as they are.
+zub_feedback::result<std::string> format_named_header(
+    const zub_feedback::named_matrix& m);
+
+// The header and the matrix's text, written as write_matrix writes.
+zub_feedback::status write_named_matrix(const std::string& path,
+                                        const zub_feedback::named_matrix& m);
 
 }  // namespace zub_internal
 

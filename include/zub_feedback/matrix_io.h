@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "matrix.h"
@@ -91,6 +92,62 @@ ZUB_FEEDBACK_API std::string matrix_text(const_matrix_view m);
 // leaves `path` as it was and no PATH.part.
 ZUB_FEEDBACK_API status write_matrix_file(const std::string& path,
                                           const_matrix_view m);
+
+// ---------------------------------------------------------------- named
+// files
+//
+// A named file is a matrix file whose leading comment lines name its
+// monitors and correctors and carry metadata; load_file skips them all:
+//
+//   # unit: mm/mrad
+//   # monitors: BPM.01 BPM.02 BPM.03
+//   # correctors: HC.01 HC.02
+//   1.5 0.25
+//   ...
+//
+// A comment line "# KEY: VALUE" (KEY without blanks or colon, directly
+// followed by ':' and then a blank or the line's end) is metadata, kept in
+// file order; "monitors" and "correctors" hold the names, separated by
+// blanks. Any other comment line is ignored, as load_file ignores it.
+
+struct named_matrix {
+  matrix values;
+  // One name per row and per column, or none.
+  std::vector<std::string> monitors;
+  std::vector<std::string> correctors;
+  // KEY: VALUE pairs but the names, in file order.
+  std::vector<std::pair<std::string, std::string>> metadata;
+
+  // The index of a name, or a refusal (bad_argument) that says that there
+  // is none: the matrix has no names, or not this one.
+  ZUB_FEEDBACK_API result<std::size_t> monitor_index(
+      const std::string& name) const;
+  ZUB_FEEDBACK_API result<std::size_t> corrector_index(
+      const std::string& name) const;
+};
+
+// parse_matrix_text without a shape, then the names and metadata. Refused
+// with the parse's refusal, or with bad_names naming the line when a list
+// of names does not hold one name per row (monitors) or column
+// (correctors), a name repeats, a key repeats, or names or metadata stand
+// after the first data line. A file without names reads with empty lists.
+ZUB_FEEDBACK_API result<named_matrix> parse_named_matrix_text(
+    const std::string& text);
+// read_text_file, then parse_named_matrix_text.
+ZUB_FEEDBACK_API result<named_matrix> read_named_matrix_file(
+    const std::string& path);
+
+// The metadata lines, the names and then matrix_text(m.values); refused
+// (bad_argument) for an empty name or one with blanks, a repeated name,
+// another count of names than of rows or columns, a key that is empty,
+// holds a blank or a colon, or repeats (the names' keys included), or a
+// value with a line break. Blanks around a value are not kept.
+ZUB_FEEDBACK_API result<std::string> named_matrix_text(const named_matrix& m);
+
+// write_matrix_file for a named matrix: refused as named_matrix_text is and
+// as write_matrix_file is, before anything is written.
+ZUB_FEEDBACK_API status write_named_matrix_file(const std::string& path,
+                                                const named_matrix& m);
 
 }  // namespace zub_feedback
 

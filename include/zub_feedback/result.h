@@ -24,6 +24,7 @@ enum class error_code {
   bad_cols,            // a file whose last data line holds another count
   bad_line,            // a data line that does not load as a row
   cannot_write,        // a file that could not be written
+  bad_names,           // a named file's names or metadata that do not fit
 };
 
 struct refusal {
