@@ -19,6 +19,7 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "chicane_physics.h"
 #include "load_file.h"
@@ -117,9 +118,9 @@ double real_number(const py::handle& obj, const char* what) {
 using float_array =
     py::array_t<float, py::array::c_style | py::array::forcecast>;
 
-// `obj` as the property holds a matrix: the values narrowed to float as
-// load_file narrows the numbers of a file, held as doubles for the core.
-zub_feedback::matrix as_matrix(const py::handle& obj, const char* what) {
+// `obj` as a two-dimensional array of real numbers, as the library takes a
+// matrix: text, masked arrays and other kinds are refused.
+py::array matrix_array(const py::handle& obj, const char* what) {
   refuse_text_and_masks(obj, what);
   const py::array a = py::array::ensure(obj);
   if (!a) {
@@ -140,6 +141,13 @@ zub_feedback::matrix as_matrix(const py::handle& obj, const char* what) {
     throw py::value_error(std::string(what) + " has more than " +
                           std::to_string(INT_MAX) + " rows or columns");
   }
+  return a;
+}
+
+// `obj` as the property holds a matrix: the values narrowed to float as
+// load_file narrows the numbers of a file, held as doubles for the core.
+zub_feedback::matrix as_matrix(const py::handle& obj, const char* what) {
+  const py::array a = matrix_array(obj, what);
   const float_array narrowed = float_array::ensure(a);
   if (!narrowed) {
     PyErr_Clear();
@@ -182,12 +190,18 @@ py::array_t<double> to_double_array(const zub_feedback::matrix& m) {
   throw py::error_already_set();
 }
 
-py::array_t<float> load(const py::object& path, int monitors, int correctors) {
+// A path (str, bytes or path-like) as the file system takes it.
+std::string file_name(const py::object& path) {
   const std::string fname =
       py::module_::import("os").attr("fsencode")(path).cast<std::string>();
   if (fname.find('\0') != std::string::npos) {
     throw py::value_error("embedded null byte in path");
   }
+  return fname;
+}
+
+py::array_t<float> load(const py::object& path, int monitors, int correctors) {
+  const std::string fname = file_name(path);
   std::optional<zub_feedback::result<zub_feedback::matrix_file>> parsed;
   {
     py::gil_scoped_release unlocked;
@@ -340,6 +354,116 @@ py::array_t<float> transpose(const py::handle& a) {
   return shaped(zub_feedback::transpose(A, T.view()), T);
 }
 
+// ---------------------------------------------------------------- named
+// files
+
+// A named matrix file as read: the values as float64 (the floats that
+// load_file stores), the names and the metadata in file order.
+struct named_file {
+  py::array_t<double> values;
+  std::vector<std::string> monitors;
+  std::vector<std::string> correctors;
+  py::dict metadata;
+};
+
+named_file read_matrix(const py::object& path) {
+  const std::string fname = file_name(path);
+  std::optional<zub_feedback::result<zub_feedback::named_matrix>> r;
+  {
+    py::gil_scoped_release unlocked;
+    r = zub_feedback::read_named_matrix_file(fname);
+  }
+  if (!*r) raise_load_error(r->error());
+  zub_feedback::named_matrix& m = r->value();
+  named_file out;
+  out.values = to_double_array(m.values);
+  out.monitors = std::move(m.monitors);
+  out.correctors = std::move(m.correctors);
+  for (const auto& kv : m.metadata) out.metadata[py::str(kv.first)] = kv.second;
+  return out;
+}
+
+py::object to_pandas(const named_file& f) {
+  py::module_ pandas;
+  try {
+    pandas = py::module_::import("pandas");
+  } catch (py::error_already_set& e) {
+    if (!e.matches(PyExc_ImportError)) throw;
+    throw py::import_error(
+        "NamedMatrix.to_pandas() needs pandas, which is not installed "
+        "(pip install pandas, or apt install python3-pandas)");
+  }
+  auto labels = [](const std::vector<std::string>& names) -> py::object {
+    if (names.empty()) return py::none();
+    return py::cast(names);
+  };
+  py::object frame = pandas.attr("DataFrame")(
+      f.values, py::arg("index") = labels(f.monitors),
+      py::arg("columns") = labels(f.correctors), py::arg("copy") = true);
+  frame.attr("index").attr("name") = "monitor";
+  frame.attr("columns").attr("name") = "corrector";
+  return frame;
+}
+
+std::vector<std::string> names_of(const py::object& names, const char* what) {
+  if (names.is_none()) return {};
+  if (PyUnicode_Check(names.ptr())) {
+    throw py::type_error(std::string(what) +
+                         " must be a sequence of names, not one str");
+  }
+  std::vector<std::string> out;
+  for (const py::handle name : names) {
+    if (!PyUnicode_Check(name.ptr())) {
+      throw py::type_error(std::string(what) + " must hold str, not " +
+                           type_name(name));
+    }
+    out.push_back(name.cast<std::string>());
+  }
+  return out;
+}
+
+void write_matrix(const py::object& path, const py::handle& values,
+                  const py::object& monitors, const py::object& correctors,
+                  const py::object& metadata) {
+  const std::string fname = file_name(path);
+  const py::array a = matrix_array(values, "values");
+  const auto doubles =
+      py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(a);
+  zub_feedback::named_matrix m;
+  m.values = zub_feedback::matrix(static_cast<size_t>(a.shape(0)),
+                                  static_cast<size_t>(a.shape(1)));
+  std::copy(doubles.data(), doubles.data() + doubles.size(), m.values.data());
+  m.monitors = names_of(monitors, "monitors");
+  m.correctors = names_of(correctors, "correctors");
+  if (!metadata.is_none()) {
+    // A mapping in its order; a value is written as str() gives it.
+    const py::object items = py::hasattr(metadata, "items")
+                                 ? metadata.attr("items")()
+                                 : py::object(metadata);
+    for (const py::handle item : items) {
+      const py::tuple kv = py::tuple(py::reinterpret_borrow<py::object>(item));
+      if (kv.size() != 2 || !PyUnicode_Check(kv[0].ptr())) {
+        throw py::type_error("metadata must map str keys to values");
+      }
+      m.metadata.emplace_back(kv[0].cast<std::string>(),
+                              py::str(kv[1]).cast<std::string>());
+    }
+  }
+  zub_feedback::status written;
+  {
+    py::gil_scoped_release unlocked;
+    written = zub_feedback::write_named_matrix_file(fname, m);
+  }
+  if (written) return;
+  const zub_feedback::refusal& e = written.error();
+  if (e.code == zub_feedback::error_code::cannot_write) {
+    PyErr_SetString(PyExc_OSError, e.detail.c_str());
+    throw py::error_already_set();
+  }
+  throw py::value_error(without_line_end(e.message) +
+                        (e.detail.empty() ? "" : " (" + e.detail + ")"));
+}
+
 // ---------------------------------------------------------------- chicane
 
 // A chicane function on numbers or on arrays that broadcast against each
@@ -465,6 +589,48 @@ s <= rcond * s_max are left out (None: 1e-15, as numpy.linalg.pinv); keep
 limits the modes, largest first. Raises InversionError when the matrix holds
 a NaN or an infinity or the decomposition fails. The GIL is released while
 it computes.)");
+  py::class_<named_file>(
+      m, "NamedMatrix",
+      "Result of read_matrix(): a matrix file's values, the names of its "
+      "monitors and correctors, and its metadata.")
+      .def_readonly("values", &named_file::values,
+                    "float64 array, monitors x correctors: the floats that "
+                    "load_file stores.")
+      .def_readonly("monitors", &named_file::monitors,
+                    "Names of the rows, or an empty list.")
+      .def_readonly("correctors", &named_file::correctors,
+                    "Names of the columns, or an empty list.")
+      .def_readonly("metadata", &named_file::metadata,
+                    "dict of the file's '# key: value' lines, in file order.")
+      .def("to_pandas", &to_pandas,
+           "A pandas DataFrame indexed by monitor, with a column per "
+           "corrector (positions where the file names none). ImportError "
+           "when pandas is not installed.")
+      .def("__repr__", [](const named_file& f) {
+        return "<NamedMatrix " + std::to_string(f.values.shape(0)) + " x " +
+               std::to_string(f.values.shape(1)) +
+               (f.monitors.empty() && f.correctors.empty() ? ", no names"
+                                                           : ", named") +
+               ">";
+      });
+  m.def("read_matrix", &read_matrix, py::arg("path"),
+        R"(Reads a matrix file of any shape with its names and metadata.
+
+The values read exactly as load_file reads them. Returns a NamedMatrix.
+Raises LoadError (line, detail) when the file does not load, or its names
+do not fit: another count than of rows or columns, a repeated name or key,
+names or metadata after the first data line.)");
+  m.def("write_matrix", &write_matrix, py::arg("path"), py::arg("values"),
+        py::arg("monitors") = py::none(), py::arg("correctors") = py::none(),
+        py::arg("metadata") = py::none(),
+        R"(Writes a matrix file with names and metadata, atomically.
+
+values: 2-d array of real numbers; monitors, correctors: sequences of str
+without blanks, one a row or column, or None; metadata: a mapping (written
+in its order, values as str()). The file loads with load_file as it is.
+Raises ValueError for what would not read back (names, keys, a value that
+is not finite or beyond float32) and OSError when the file cannot be
+written.)");
   m.def("multiply", &multiply, py::arg("a"), py::arg("b"),
         "a x b, formed in double precision and stored as float32. ValueError, "
         "with the library's message, when the shapes do not fit.");

@@ -9,7 +9,8 @@ text are refused with a TypeError.
 """
 
 import os
-from typing import Optional, Tuple, Union, overload
+from typing import (Any, Dict, Iterable, List, Mapping, Optional, Sequence,
+                    Tuple, Union, overload)
 
 import numpy as np
 import numpy.typing as npt
@@ -26,7 +27,7 @@ class Error(Exception):
     """Base of the library's refusals."""
 
 class LoadError(Error):
-    """load() refused the file; str(e) is the library's ERROR message, and a
+    """load() or read_matrix() refused the file; str(e) is the library's ERROR message, and a
     traceback shows the detail as a note."""
 
     message: str
@@ -61,6 +62,46 @@ def load(path: _Path, monitors: int, correctors: int) -> _Float32:
     read or its shape is not monitors x correctors; its line and detail name
     the line at fault.
     """
+
+class NamedMatrix:
+    """Result of read_matrix(): a matrix file's values, names and metadata."""
+
+    @property
+    def values(self) -> npt.NDArray[np.float64]:
+        """monitors x correctors: the floats that load_file stores."""
+    @property
+    def monitors(self) -> List[str]:
+        """Names of the rows, or []."""
+    @property
+    def correctors(self) -> List[str]:
+        """Names of the columns, or []."""
+    @property
+    def metadata(self) -> Dict[str, str]:
+        """The file's '# key: value' lines, in file order."""
+    def to_pandas(self) -> Any:
+        """A pandas.DataFrame indexed by monitor, a column per corrector
+        (positions where the file names none). Imports pandas only here;
+        ImportError when it is not installed."""
+
+def read_matrix(path: _Path) -> NamedMatrix:
+    """A matrix file of any shape with its names and metadata; the values
+    as load() reads them. Raises LoadError (line, detail) when the file does
+    not load or its names do not fit: another count than of rows or columns,
+    a repeated name or key, names or metadata after the first data line."""
+
+def write_matrix(
+    path: _Path,
+    values: _Matrix,
+    monitors: Optional[Sequence[str]] = None,
+    correctors: Optional[Sequence[str]] = None,
+    metadata: Optional[Union[Mapping[str, Any], Iterable[Tuple[str, Any]]]] = None,
+) -> None:
+    """Writes values with their names and metadata (values as str()),
+    atomically; load() reads the file as it is. Raises ValueError for what
+    would not read back (a name with a blank, a repeated name, another count
+    than of rows or columns, a bad key, a value with a line break, an element
+    that is not finite or beyond float32) and OSError when the file cannot
+    be written."""
 
 def invert(matrix: _Matrix, tol: Optional[float] = None) -> Inversion:
     """Truncated-SVD inverse: a singular value s enters when s > s_max * tol
