@@ -17,6 +17,7 @@
 #include "support/matrix_text.h"
 #include "temp_file.h"
 #include "zub_feedback.h"
+#include "zub_feedback/matrix_io.h"
 
 namespace {
 
@@ -74,7 +75,10 @@ TEST(RmtoolUsage, BadCommandLinesExitWithStatusTwo) {
                  "input filter is --zero-below");
   expect_refused(rmtool({"invert", m, "--zero-below", "0.1", "-o", "x"}), 2,
                  "--zero-below is the input filter of --pinv");
-  for (const char* bad : {"", "a", "1,,2", "3-1", "-1", "1.5"}) {
+  // An item that starts with neither a digit nor '-' is a name.
+  expect_refused(rmtool({"svd", m, "--exclude-monitors", "a"}), 2,
+                 "m.txt: the matrix names no monitors");
+  for (const char* bad : {"", "1,,2", "3-1", "-1", "1.5", "a,1.5"}) {
     expect_refused(rmtool({"svd", m, "--exclude-monitors", bad}), 2,
                    "--exclude-monitors wants indices from 0");
   }
@@ -443,7 +447,9 @@ TEST(RmtoolSvd, KeptValuesAreTheOnesThatEnteredTheInverse) {
   const program_result r = rmtool({"svd", f, "--tol", "0"});
   ASSERT_TRUE(r.exited);
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("     1  1.000000e-39  cut\n"), std::string::npos)
+  EXPECT_NE(r.out.find("     1  1.000000e-39  cut   monitors 1 0; correctors "
+                       "1 0\n"),
+            std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("kept       1 of 2\n"), std::string::npos) << r.out;
   const program_result inv =
@@ -573,6 +579,64 @@ TEST(RmtoolSvd, SingularShippedMatrixShowsTheCutValue) {
   EXPECT_NE(r.out.find("condition  infinite"), std::string::npos) << r.out;
   // invert's line about transposing the tall matrix stays out of the output.
   EXPECT_EQ(r.out.find("Matrix dim change back"), std::string::npos);
+}
+
+// ---------------------------------------- named files
+
+// A named file: info shows its names and metadata, svd the names that
+// weigh most in each mode, the exclusions take names, and invert writes
+// the inverse with the names swapped and the metadata kept.
+TEST(RmtoolNamed, NamesAreShownTakenAndSwapped) {
+  const TempDir dir;
+  zub_feedback::named_matrix m;
+  m.values = zub_feedback::matrix(4, 3);
+  for (size_t i = 0; i < 4; ++i)
+    m.values(i, i % 3) = 1.0 + static_cast<double>(i);
+  m.monitors = {"BPM.A", "BPM.B", "BPM.C", "BPM.D"};
+  m.correctors = {"HC.1", "HC.2", "HC.3"};
+  m.metadata = {{"unit", "mm/mrad"}, {"plane", "x"}};
+  const std::string f = (dir.path() / "n.txt").string();
+  ASSERT_TRUE(zub_feedback::write_named_matrix_file(f, m));
+
+  const program_result info = rmtool({"info", f});
+  ASSERT_EQ(info.status, 0) << info.err;
+  for (const char* line :
+       {"\nmonitors  BPM.A BPM.B BPM.C BPM.D (4)\n",
+        "\ncorrectors HC.1 HC.2 HC.3 (3)\n", "\nmetadata  unit: mm/mrad\n",
+        "\n          plane: x\n"}) {
+    EXPECT_NE(info.out.find(line), std::string::npos) << line << info.out;
+  }
+
+  // Mode 0 is BPM.D (4) on HC.1 with BPM.A (1) beside it.
+  const program_result svd = rmtool({"svd", f});
+  ASSERT_EQ(svd.status, 0) << svd.err;
+  EXPECT_NE(svd.out.find("kept  monitors BPM.D BPM.A BPM.B; correctors HC.1 "
+                         "HC.2 HC.3\n"),
+            std::string::npos)
+      << svd.out;
+
+  const std::string out = (dir.path() / "inv.txt").string();
+  const program_result inv =
+      rmtool({"invert", f, "--exclude-monitors", "BPM.B,3",
+              "--exclude-correctors=HC.3", "-o", out});
+  ASSERT_EQ(inv.status, 0) << inv.err;
+  EXPECT_NE(inv.out.find("excluded monitors 1, 3, correctors 2"),
+            std::string::npos)
+      << inv.out;
+  const auto back = zub_feedback::read_named_matrix_file(out);
+  ASSERT_TRUE(back) << back.error().detail;
+  EXPECT_EQ(back.value().monitors, m.correctors);
+  EXPECT_EQ(back.value().correctors, m.monitors);
+  EXPECT_EQ(back.value().metadata, m.metadata);
+  EXPECT_EQ(back.value().values(0, 0), 1.0);  // 1 / BPM.A's 1 on HC.1
+
+  expect_refused(rmtool({"svd", f, "--exclude-correctors", "HC.9"}), 2,
+                 "n.txt: none of its 3 correctors is named \"HC.9\"");
+  // Names that do not fit refuse the file, naming the line.
+  const std::string bad =
+      dir.write("bad.txt", "# monitors: A B\n# correctors: X\n1\n");
+  expect_refused(rmtool({"info", bad}), 1,
+                 "line 1 names 2 monitors; the file holds 1 data line (rows)");
 }
 
 }  // namespace

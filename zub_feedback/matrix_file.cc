@@ -900,14 +900,16 @@ struct name_line {
   std::vector<std::string> names;
 };
 
+// `one`, `many`: what the file holds `count` of.
 refusal count_refusal(const name_line& n, const char* what, size_t count,
-                      const char* held) {
+                      const char* one, const char* many) {
   return names_refusal(
       n.line,
       message_text("ERROR: line %lld has %zu %s names, not %zu!", n.line,
                    n.names.size(), what, count),
-      printed(" names %zu %s%s; the file holds %zu %s", n.names.size(), what,
-              n.names.size() == 1 ? "" : "s", count, held));
+      printed(" names %zu %s%s; the file holds %zu ", n.names.size(), what,
+              n.names.size() == 1 ? "" : "s", count) +
+          (count == 1 ? one : many));
 }
 
 }  // namespace
@@ -973,10 +975,12 @@ zub_feedback::result<zub_feedback::named_matrix> parse_named_text(
   }
   const size_t rows = out.values.rows(), cols = out.values.cols();
   if (names[0].line != 0 && names[0].names.size() != rows) {
-    return count_refusal(names[0], "monitor", rows, "data lines (rows)");
+    return count_refusal(names[0], "monitor", rows, "data line (rows)",
+                         "data lines (rows)");
   }
   if (names[1].line != 0 && names[1].names.size() != cols) {
-    return count_refusal(names[1], "corrector", cols, "values a row (columns)");
+    return count_refusal(names[1], "corrector", cols, "value a row (column)",
+                         "values a row (columns)");
   }
   out.monitors = std::move(names[0].names);
   out.correctors = std::move(names[1].names);

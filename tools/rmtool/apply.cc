@@ -22,19 +22,18 @@ int run_apply(const arguments& a) {
     bad_usage("apply takes no --tol, --pinv, --zero-below or exclusions");
   }
   const loaded_matrix inv = load_checked(a.positional[0], a);
-  const zub_feedback::matrix& K = inv.values;
+  const zub_feedback::matrix& K = inv.values();
   const loaded_matrix dev = load_checked(a.positional[1], a);
   // A row of deviations is turned into the column that multiply wants.
+  const zub_feedback::matrix& D = dev.values();
   const zub_feedback::matrix d =
-      dev.values.rows() == 1 && dev.values.cols() != 1
-          ? zub_feedback::transpose(dev.values)
-          : dev.values;
+      D.rows() == 1 && D.cols() != 1 ? zub_feedback::transpose(D) : D;
   if (d.cols() != 1 || d.rows() != K.cols()) {
     refuse(
         format("%s holds %zu x %zu values; the inverse (%zu x %zu) wants a "
                "column of %zu monitor deviations",
-               a.positional[1].c_str(), dev.values.rows(), dev.values.cols(),
-               K.rows(), K.cols(), K.cols()));
+               a.positional[1].c_str(), D.rows(), D.cols(), K.rows(), K.cols(),
+               K.cols()));
   }
   zub_feedback::result<zub_feedback::matrix> product =
       zub_feedback::multiply(K, d);

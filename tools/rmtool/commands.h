@@ -8,6 +8,7 @@
 
 #include "support/file_check.h"
 #include "zub_feedback/matrix.h"
+#include "zub_feedback/matrix_io.h"
 #include "zub_feedback/result.h"
 
 namespace rmtool {
@@ -22,14 +23,20 @@ struct arguments {
   std::string out;
   std::vector<long long> exclude_monitors;
   std::vector<long long> exclude_correctors;
+  // Names given instead of indices, resolved against the file's names.
+  std::vector<std::string> exclude_monitor_names;
+  std::vector<std::string> exclude_corrector_names;
   bool verbose = false;
   bool help = false;
   bool version = false;
 
   // Options that only the inversions take.
   bool inversion_options() const {
-    return pinv || tol_given || zero_below_given || !exclude_monitors.empty() ||
-           !exclude_correctors.empty();
+    return pinv || tol_given || zero_below_given || excludes();
+  }
+  bool excludes() const {
+    return !exclude_monitors.empty() || !exclude_correctors.empty() ||
+           !exclude_monitor_names.empty() || !exclude_corrector_names.empty();
   }
 };
 
@@ -52,14 +59,16 @@ void expect_positional(const arguments& a, size_t n, const char* command,
                        const char* what);
 
 // A matrix of the shape that its file measures, as the file was read once:
-// the floats that load_file would store.
+// the floats that load_file would store, and the file's names and metadata.
 struct loaded_matrix {
-  zub_feedback::matrix values;
+  zub_feedback::named_matrix file;
   zub_cli::measured_file shape;
+  const zub_feedback::matrix& values() const { return file.values; }
 };
 
 // Takes a measured file without offending lines; one that holds no matrix,
-// or a larger one than the tool allocates, is refused.
+// or a larger one than the tool allocates, or names that do not fit, is
+// refused.
 loaded_matrix load(const std::string& path, zub_cli::measured_file shape,
                    const arguments& a);
 
@@ -69,6 +78,9 @@ loaded_matrix load_checked(const std::string& path, const arguments& a);
 
 // A path as it may stand inside a comment line of an output file.
 std::string printable(const std::string& s);
+
+// "BPM.01 BPM.02 BPM.03 ... (24)": the first `shown` names and the count.
+std::string name_list(const std::vector<std::string>& names, size_t shown);
 
 }  // namespace rmtool
 

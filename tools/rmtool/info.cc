@@ -53,7 +53,19 @@ int run_info(const arguments& a) {
   if (!shape.problems.empty()) zub_cli::refuse_offending(path, shape);
   const loaded_matrix lm = load(path, std::move(shape), a);
 
-  const zub_cli::matrix_summary sum = zub_cli::summarize(lm.values);
+  const zub_feedback::named_matrix& f = lm.file;
+  if (!f.monitors.empty()) {
+    std::printf("monitors  %s\n", name_list(f.monitors, 5).c_str());
+  }
+  if (!f.correctors.empty()) {
+    std::printf("correctors %s\n", name_list(f.correctors, 5).c_str());
+  }
+  for (size_t k = 0; k < f.metadata.size(); ++k) {
+    std::printf("%s %s: %s\n", k == 0 ? "metadata " : "         ",
+                f.metadata[k].first.c_str(), f.metadata[k].second.c_str());
+  }
+
+  const zub_cli::matrix_summary sum = zub_cli::summarize(lm.values());
   std::printf("values    %lld, %lld of them zero\n", sum.values, sum.zeros);
   if (sum.lo <= sum.hi) {
     std::printf("range     %.7g ... %.7g (largest magnitude %.7g)\n", sum.lo,

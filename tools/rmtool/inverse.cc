@@ -1,11 +1,15 @@
 // rmtool svd and rmtool invert: the truncated-SVD inversion of a file (or
 // its pseudo-inverse), with monitors and correctors left out on request.
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "commands.h"
+#include "lapack_svd.h"
 #include "support/atomic_file.h"
 #include "support/format.h"
 #include "support/inversion.h"
@@ -28,7 +32,25 @@ struct exclusions {
   bool any() const { return !monitors.empty() || !correctors.empty(); }
 };
 
-exclusions check_exclusions(const arguments& a, const zub_feedback::matrix& R,
+// The indices given, and those of the names given, looked up in the
+// file's names: sorted, each once.
+std::vector<long long> resolve(
+    std::vector<long long> list, const std::vector<std::string>& names,
+    const std::string& path,
+    zub_feedback::result<size_t> (zub_feedback::named_matrix::*index)(
+        const std::string&) const,
+    const zub_feedback::named_matrix& file) {
+  for (const std::string& name : names) {
+    const zub_feedback::result<size_t> k = (file.*index)(name);
+    if (!k) bad_usage(path + ": " + k.error().detail);
+    list.push_back(static_cast<long long>(k.value()));
+  }
+  std::sort(list.begin(), list.end());
+  list.erase(std::unique(list.begin(), list.end()), list.end());
+  return list;
+}
+
+exclusions check_exclusions(const arguments& a, const loaded_matrix& lm,
                             const std::string& path) {
   auto check = [&](const std::vector<long long>& list, size_t size,
                    const char* what) {
@@ -38,9 +60,65 @@ exclusions check_exclusions(const arguments& a, const zub_feedback::matrix& R,
                        list.back(), path.c_str(), count, count - 1));
     }
   };
-  check(a.exclude_monitors, R.rows(), "monitor");
-  check(a.exclude_correctors, R.cols(), "corrector");
-  return {a.exclude_monitors, a.exclude_correctors};
+  exclusions out;
+  out.monitors = resolve(a.exclude_monitors, a.exclude_monitor_names, path,
+                         &zub_feedback::named_matrix::monitor_index, lm.file);
+  out.correctors =
+      resolve(a.exclude_correctors, a.exclude_corrector_names, path,
+              &zub_feedback::named_matrix::corrector_index, lm.file);
+  check(out.monitors, lm.values().rows(), "monitor");
+  check(out.correctors, lm.values().cols(), "corrector");
+  return out;
+}
+
+// The `count` entries of largest magnitude among n, by name where there
+// are names, by index otherwise; a tie goes to the first.
+std::string heaviest(size_t n, size_t count,
+                     const std::vector<std::string>& names,
+                     const std::function<double(size_t)>& weight) {
+  std::vector<size_t> order(n);
+  for (size_t k = 0; k < n; ++k) order[k] = k;
+  const size_t shown = std::min(count, n);
+  std::partial_sort(order.begin(), order.begin() + static_cast<long>(shown),
+                    order.end(), [&](size_t x, size_t y) {
+                      const double wx = std::fabs(weight(x));
+                      const double wy = std::fabs(weight(y));
+                      return wx > wy || (wx == wy && x < y);
+                    });
+  std::string out;
+  for (size_t k = 0; k < shown; ++k) {
+    out += (k == 0 ? "" : " ") +
+           (names.empty() ? std::to_string(order[k]) : names[order[k]]);
+  }
+  return out;
+}
+
+// For each mode of R, its excluded rows and columns set to 0, the three
+// monitors and correctors that weigh most in it; empty when the
+// decomposition fails.
+std::vector<std::string> mode_weights(const loaded_matrix& lm,
+                                      const exclusions& ex) {
+  zub_feedback::matrix R = lm.values();
+  for (long long i : ex.monitors) {
+    for (size_t j = 0; j < R.cols(); ++j) R(static_cast<size_t>(i), j) = 0;
+  }
+  for (long long j : ex.correctors) {
+    for (size_t i = 0; i < R.rows(); ++i) R(i, static_cast<size_t>(j)) = 0;
+  }
+  const zub_feedback::result<zub_internal::svd_factors> f =
+      zub_internal::lapack_svd(R);
+  std::vector<std::string> out;
+  if (!f) return out;
+  const zub_internal::svd_factors& svd = f.value();
+  for (size_t k = 0; k < svd.s.size(); ++k) {
+    out.push_back("monitors " +
+                  heaviest(R.rows(), 3, lm.file.monitors,
+                           [&](size_t i) { return svd.u(i, k); }) +
+                  "; correctors " +
+                  heaviest(R.cols(), 3, lm.file.correctors,
+                           [&](size_t j) { return svd.vt(k, j); }));
+  }
+  return out;
 }
 
 std::string index_list(const std::vector<long long>& v) {
@@ -89,12 +167,16 @@ void print_warnings(const zub_cli::inversion_outcome& inv) {
   for (const std::string& w : inv.warnings) zub_cli::warn("rmtool", w);
 }
 
-// Writes m in the loader's format: comment lines, then one line per row;
-// a failed write never leaves half a matrix.
+// Writes m in the loader's format: comment lines, the metadata and names
+// of a named file, then one line per row; a failed write never leaves half
+// a matrix.
 void write_matrix(const std::string& path, const std::string& header,
-                  const zub_feedback::matrix& m) {
-  const zub_cli::write_outcome written = zub_cli::write_file_atomically(
-      path, header + zub_feedback::matrix_text(m));
+                  const zub_feedback::named_matrix& m) {
+  const zub_feedback::result<std::string> text =
+      zub_feedback::named_matrix_text(m);
+  if (!text) refuse("the inverse was not written", text.error());
+  const zub_cli::write_outcome written =
+      zub_cli::write_file_atomically(path, header + text.value());
   if (!written.ok) refuse(written.message());
 }
 
@@ -105,9 +187,10 @@ int run_svd(const arguments& a) {
   if (a.pinv) bad_usage("svd has no --pinv");
   const std::string& path = a.positional[0];
   const loaded_matrix lm = load_checked(path, a);
-  const zub_feedback::matrix& R = lm.values;
-  const exclusions ex = check_exclusions(a, R, path);
+  const zub_feedback::matrix& R = lm.values();
+  const exclusions ex = check_exclusions(a, lm, path);
   const zub_cli::inversion_outcome inv = invert_svd(R, a.tol, ex, a);
+  const std::vector<std::string> weights = mode_weights(lm, ex);
 
   const double s_max = inv.singular.empty() ? 0.0 : inv.singular.front();
   std::printf("matrix     %s, %zu x %zu, %zu singular values\n", path.c_str(),
@@ -120,12 +203,17 @@ int run_svd(const arguments& a) {
       "tolerance  %.2g (%s); the inverse keeps s > tolerance x s_max "
       "= %.4g\n",
       inv.tol, inv.internal ? "internal" : "given", inv.cutoff());
-  std::printf("\n     #  singular value\n");
+  std::printf(
+      "\n     #  singular value        weighing most (largest |U|, |V|)\n");
   // Singular values come largest first, and those that enter the inverse
   // are a leading run of them: the first nosv.
   for (size_t i = 0; i < inv.singular.size(); ++i) {
-    std::printf("  %4zu  %.6e  %s\n", i, inv.singular[i],
-                static_cast<int>(i) < inv.nosv ? "kept" : "cut");
+    const std::string weighing = i < weights.size() ? "  " + weights[i] : "";
+    std::printf("  %4zu  %.6e  %s%s\n", i, inv.singular[i],
+                static_cast<int>(i) < inv.nosv
+                    ? "kept"
+                    : (weighing.empty() ? "cut" : "cut "),
+                weighing.c_str());
   }
   std::printf("\nkept       %d of %zu\n", inv.nosv, inv.singular.size());
   const double s_min = inv.singular.empty() ? 0.0 : inv.singular.back();
@@ -145,16 +233,15 @@ int run_svd(const arguments& a) {
 int run_invert(const arguments& a) {
   expect_positional(a, 1, "invert", "one FILE");
   if (a.out.empty()) bad_usage("invert needs -o OUT");
-  if (a.pinv &&
-      (!a.exclude_monitors.empty() || !a.exclude_correctors.empty())) {
+  if (a.pinv && a.excludes()) {
     bad_usage(
         "--exclude-monitors and --exclude-correctors are for the "
         "truncated SVD, not --pinv");
   }
   const std::string& path = a.positional[0];
   const loaded_matrix lm = load_checked(path, a);
-  const zub_feedback::matrix& R = lm.values;
-  const exclusions ex = check_exclusions(a, R, path);
+  const zub_feedback::matrix& R = lm.values();
+  const exclusions ex = check_exclusions(a, lm, path);
 
   zub_feedback::matrix inverse;
   std::string how;
@@ -190,9 +277,17 @@ int run_invert(const arguments& a) {
       format("%zu rows (correctors) x %zu columns (monitors), ", inverse.rows(),
              inverse.cols()) +
       how + ".\n";
-  write_matrix(a.out, header, inverse);
-  std::printf("wrote %zu x %zu inverse to %s (%s)\n", inverse.rows(),
-              inverse.cols(), a.out.c_str(), how.c_str());
+  // The inverse's rows are the matrix's correctors, its columns the
+  // monitors.
+  zub_feedback::named_matrix out;
+  out.values = std::move(inverse);
+  out.monitors = lm.file.correctors;
+  out.correctors = lm.file.monitors;
+  out.metadata = lm.file.metadata;
+  write_matrix(a.out, header, out);
+  const zub_feedback::matrix& written = out.values;
+  std::printf("wrote %zu x %zu inverse to %s (%s)\n", written.rows(),
+              written.cols(), a.out.c_str(), how.c_str());
   print_warnings(inv);
   return 0;
 }

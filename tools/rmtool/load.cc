@@ -35,9 +35,13 @@ loaded_matrix load(const std::string& path, measured_file shape,
                    const arguments& a) {
   loaded_matrix out;
   check_shape(path, shape);
-  // The values come from the one reading that was measured: no second
-  // read can meet another version of the file.
-  out.values = std::move(shape.values);
+  if (shape.names_refused) refuse(path, *shape.names_refused);
+  // The values and names come from the one reading that was measured: no
+  // second read can meet another version of the file.
+  out.file.values = std::move(shape.values);
+  out.file.monitors = std::move(shape.monitors);
+  out.file.correctors = std::move(shape.correctors);
+  out.file.metadata = std::move(shape.metadata);
   out.shape = std::move(shape);
   show_detail(a, "load",
               format("%s: %lld x %lld values", path.c_str(), out.shape.rows,
@@ -68,6 +72,15 @@ std::string printable(const std::string& s) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
   }
   return out;
+}
+
+std::string name_list(const std::vector<std::string>& names, size_t shown) {
+  std::string out;
+  for (size_t k = 0; k < names.size() && k < shown; ++k) {
+    out += (k == 0 ? "" : " ") + names[k];
+  }
+  if (names.size() > shown) out += " ...";
+  return out + format(" (%zu)", names.size());
 }
 
 }  // namespace rmtool

@@ -54,12 +54,34 @@ arguments parse(int argc, char** argv, int first) {
       std::vector<long long>& into = arg == "--exclude-monitors"
                                          ? a.exclude_monitors
                                          : a.exclude_correctors;
-      const std::vector<long long> l =
-          zub_cli::parse_index_list(arg, args.value());
-      // Sorted over all the lists, each index once.
-      into.insert(into.end(), l.begin(), l.end());
-      std::sort(into.begin(), into.end());
-      into.erase(std::unique(into.begin(), into.end()), into.end());
+      std::vector<std::string>& names = arg == "--exclude-monitors"
+                                            ? a.exclude_monitor_names
+                                            : a.exclude_corrector_names;
+      // An item that starts with neither a digit nor '-' is a name.
+      const std::string value = args.value();
+      std::string indices;
+      bool any_index = false;
+      for (size_t p = 0; p <= value.size();) {
+        size_t end = value.find(',', p);
+        if (end == std::string::npos) end = value.size();
+        const std::string item = value.substr(p, end - p);
+        if (!item.empty() && item[0] != '-' &&
+            (item[0] < '0' || item[0] > '9')) {
+          names.push_back(item);
+        } else {
+          indices += (any_index ? "," : "") + item;
+          any_index = true;
+        }
+        p = end + 1;
+      }
+      if (any_index) {
+        const std::vector<long long> l =
+            zub_cli::parse_index_list(arg, indices);
+        // Sorted over all the lists, each index once.
+        into.insert(into.end(), l.begin(), l.end());
+        std::sort(into.begin(), into.end());
+        into.erase(std::unique(into.begin(), into.end()), into.end());
+      }
     } else if (arg == "-o" || arg == "--output") {
       a.out = args.value();
       if (a.out.empty()) bad_usage(arg + " needs a file name");
@@ -97,14 +119,20 @@ const char kUsage[] =
     "      another count, where a value the loader does not read, such as\n"
     "      nan, inf, a typo or a comma, ends the values; a blank line; a '#'\n"
     "      after blanks; a value beyond the float range; a byte-order mark)\n"
-    "      and then exits 1.\n"
+    "      and then exits 1. Shows the names and metadata of a named file\n"
+    "      ('# monitors: NAME ...', '# correctors: NAME ...', '# key: value'\n"
+    "      before the data).\n"
     "  rmtool svd FILE [--tol T] [EXCLUSIONS]\n"
     "      All singular values, which of them the inverse keeps, the\n"
-    "      tolerance used and the condition number.\n"
+    "      tolerance used and the condition number; for each mode the three\n"
+    "      monitors and correctors that weigh most in it (largest |U|, |V|),\n"
+    "      by name in a named file.\n"
     "  rmtool invert FILE [--tol T] [EXCLUSIONS] -o OUT\n"
     "  rmtool invert FILE --pinv [--zero-below A] -o OUT\n"
     "      Writes the inverse (correctors x monitors) to OUT in the same text\n"
-    "      format, so that load_file reads it back.\n"
+    "      format, so that load_file reads it back; a named file's names\n"
+    "      swapped (its monitors are the matrix's correctors) and metadata "
+    "kept.\n"
     "  rmtool apply INVERSE DEVIATIONS\n"
     "      Prints INVERSE x DEVIATIONS: the corrector settings for a column "
     "of\n"
@@ -125,7 +153,9 @@ const char kUsage[] =
     "             leave these monitors (rows) or correctors (columns) out of\n"
     "             the truncated SVD: their rows or columns are set to 0, and\n"
     "             the inverse gets zeros in their places. LIST: indices from\n"
-    "             0, separated by commas, a-b for a range (3,7,10-12).\n"
+    "             0, separated by commas, a-b for a range (3,7,10-12), or\n"
+    "             names from the file's '# monitors:' or '# correctors:'\n"
+    "             line (an item that starts with neither a digit nor '-').\n"
     "  -o OUT     output file of invert (also --output OUT).\n"
     "  --verbose  also show what each step found: the shape read, the\n"
     "             tolerance and count of the inversion, values left out.\n"

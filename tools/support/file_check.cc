@@ -1,6 +1,7 @@
 #include "support/file_check.h"
 
 #include <cstring>
+#include <utility>
 
 #include "support/format.h"
 #include "support/program.h"
@@ -36,8 +37,20 @@ measured_file measure(const std::string& path) {
   }
   m.more_problems = d.more_lines;
   if (m.problems.empty()) {
-    m.values =
-        zub_feedback::parse_matrix_text(text.value(), d.shape).value().values;
+    // The named form of the same text: the values as the plain parse reads
+    // them, and the names.
+    zub_feedback::result<zub_feedback::named_matrix> named =
+        zub_feedback::parse_named_matrix_text(text.value());
+    if (named) {
+      m.values = std::move(named.value().values);
+      m.monitors = std::move(named.value().monitors);
+      m.correctors = std::move(named.value().correctors);
+      m.metadata = std::move(named.value().metadata);
+    } else {
+      m.names_refused = named.error();
+      m.values =
+          zub_feedback::parse_matrix_text(text.value(), d.shape).value().values;
+    }
   }
   return m;
 }

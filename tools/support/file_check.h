@@ -5,11 +5,14 @@
 #define ZUB_TOOLS_FILE_CHECK_H
 
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "zub_feedback.h"
 #include "zub_feedback/matrix.h"
+#include "zub_feedback/result.h"
 
 namespace zub_cli {
 
@@ -31,6 +34,12 @@ struct measured_file {
   std::string note;
   // Without problems: the matrix that load_file must give, float for float.
   zub_feedback::matrix values;
+  // Without problems: the names and metadata of a named file (empty lists
+  // for a plain one), or why they do not fit (the values are then read).
+  std::vector<std::string> monitors;
+  std::vector<std::string> correctors;
+  std::vector<std::pair<std::string, std::string>> metadata;
+  std::optional<zub_feedback::refusal> names_refused;
 };
 
 // Reads a file once and diagnoses it with the core. A file that cannot be
