@@ -61,8 +61,6 @@ def test_to_pandas(tmp_path):
 @pytest.mark.parametrize("text, line, detail", [
     ("# monitors: A B C\n1 2\n3 4\n", 1,
      "line 1 names 3 monitors; the file holds 2 data lines (rows)"),
-    ("# correctors: X X\n1 2\n", 1,
-     'line 1: "X" names correctors 0 and 1 (from 0)'),
     ("1 2\n# unit: mm\n", 2, 'line 2: "unit:" stands after the first data '
      "line (line 1); names and metadata go before the data"),
     ("1 2\n3 x y\n5 6\n", 2, None),  # the numbers as load reads them
@@ -84,8 +82,6 @@ def test_write_refusals(tmp_path):
         zf.write_matrix(path, a, monitors=["A"])
     with pytest.raises(ValueError, match="holds a blank"):
         zf.write_matrix(path, a, correctors=["A B", "C"])
-    with pytest.raises(ValueError, match="both named"):
-        zf.write_matrix(path, a, monitors=["A", "A"])
     with pytest.raises(ValueError, match="line break"):
         zf.write_matrix(path, a, metadata={"note": "a\nb"})
     with pytest.raises(ValueError, match=r"1e\+300, which load_file would not read back"):
