@@ -61,6 +61,7 @@ expected_files() {
 ./usr/include/zub_feedback/matrix_io.h
 ./usr/include/zub_feedback/response_measurement.h
 ./usr/include/zub_feedback/result.h
+./usr/include/zub_feedback/weighted_inverse.h
 ./usr/include/zub_feedback/zub_feedback.h
 ./usr/include/zub_feedback/zub_feedback_export.h
 ./usr/include/zub_feedback/zub_feedback_version.h

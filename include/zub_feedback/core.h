@@ -15,5 +15,6 @@
 #include "matrix_io.h"
 #include "response_measurement.h"
 #include "result.h"
+#include "weighted_inverse.h"
 
 #endif  // ZUB_FEEDBACK_CORE_H
