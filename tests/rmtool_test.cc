@@ -650,7 +650,8 @@ TEST(RmtoolRegularized, InverseIsTheDampedOrTruncatedOne) {
   program_result r = rmtool({"invert", f, "--tikhonov", "0.5", "-o", out});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("regularised SVD in double precision, Tikhonov 0.5, "
-                       "5 of 5 singular values kept"),
+                       "cut-off max(m, n) x 2^-52 x s_max, 5 of 5 singular "
+                       "values kept"),
             std::string::npos)
       << r.out;
   arma::mat want = arma::solve(a.t() * a + 0.25 * arma::eye(5, 5), a.t());

@@ -1,6 +1,7 @@
 // rmtool svd and rmtool invert: the truncated-SVD inversion of a file (or
 // its pseudo-inverse, or its regularised inverse), with monitors and
 // correctors left out on request.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -90,49 +91,76 @@ zub_cli::inversion_outcome invert_svd(const zub_feedback::matrix& R, float tol,
 
 std::string regularization(const arguments& a);
 
+// The indices from 0 to count - 1 that `left_out` (sorted) does not hold.
+std::vector<size_t> remaining(size_t count,
+                              const std::vector<long long>& left_out) {
+  std::vector<size_t> out;
+  size_t at = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (at < left_out.size() && static_cast<size_t>(left_out[at]) == i) {
+      ++at;
+    } else {
+      out.push_back(i);
+    }
+  }
+  return out;
+}
+
+// The relative cut-off without --tol: modes at the rounding of doubles,
+// max(m, n) x 2^-52 x s_max (numpy's matrix_rank), are zero for the
+// inverse, whatever the damping.
+double default_rcond(size_t m, size_t n) {
+  return static_cast<double>(std::max(m, n)) * 0x1p-52;
+}
+
 // The regularised inverse of R in double precision (--keep, --tikhonov),
 // with a given --tol as its relative cut-off. Excluded monitors and
-// correctors have their rows and columns set to 0: each adds a zero
-// singular value, which never enters, and gets zeros in the inverse.
+// correctors are left out of the matrix inverted, and the inverse gets
+// zeros in their places: each counts as a zero singular value, which never
+// enters, as in the truncated SVD of R with their rows and columns set to
+// 0.
 zub_feedback::regularized_inverse_result invert_regularized(
     const zub_feedback::matrix& R, const exclusions& ex, const arguments& a) {
-  zub_feedback::matrix Rx = R;
-  for (long long i : ex.monitors) {
-    for (size_t j = 0; j < Rx.cols(); ++j) Rx(static_cast<size_t>(i), j) = 0.0;
-  }
-  for (long long j : ex.correctors) {
-    for (size_t i = 0; i < Rx.rows(); ++i) Rx(i, static_cast<size_t>(j)) = 0.0;
+  const std::vector<size_t> rows = remaining(R.rows(), ex.monitors);
+  const std::vector<size_t> cols = remaining(R.cols(), ex.correctors);
+  zub_feedback::matrix reduced(rows.size(), cols.size());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    for (size_t j = 0; j < cols.size(); ++j)
+      reduced(i, j) = R(rows[i], cols[j]);
   }
   zub_feedback::regularization_options o;
-  if (a.tol_given) o.rcond = static_cast<double>(a.tol);
+  o.rcond = a.tol_given ? static_cast<double>(a.tol)
+                        : default_rcond(R.rows(), R.cols());
   o.keep = a.keep_given ? a.keep : -1;
   o.tikhonov = a.tikhonov;
   zub_feedback::result<zub_feedback::regularized_inverse_result> r =
-      zub_feedback::regularized_inverse(Rx, o);
+      zub_feedback::regularized_inverse(reduced, o);
   if (!r) refuse("the matrix was not inverted", r.error());
-  // Their places hold rounding noise of LAPACK's; exact zeros, as the
-  // truncated SVD gives them.
-  zub_feedback::matrix& k = r.value().inverse;
-  for (long long i : ex.monitors) {
-    for (size_t j = 0; j < k.rows(); ++j) k(j, static_cast<size_t>(i)) = 0.0;
+  zub_feedback::regularized_inverse_result out = std::move(r).value();
+  zub_feedback::matrix k(R.cols(), R.rows(), 0.0);
+  for (size_t j = 0; j < cols.size(); ++j) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+      k(cols[j], rows[i]) = out.inverse(j, i);
+    }
   }
-  for (long long j : ex.correctors) {
-    for (size_t i = 0; i < k.cols(); ++i) k(static_cast<size_t>(j), i) = 0.0;
-  }
-  show_detail(
-      a, "regularize",
-      format("%s, %d of %zu singular values kept", regularization(a).c_str(),
-             r.value().kept, r.value().singular_values.size()));
-  return std::move(r).value();
+  out.inverse = std::move(k);
+  const size_t all = std::min(R.rows(), R.cols());
+  out.singular_values.resize(all, 0.0);
+  out.filter_factors.resize(all, 0.0);
+  show_detail(a, "regularize",
+              format("%s, %d of %zu singular values kept",
+                     regularization(a).c_str(), out.kept, all));
+  return out;
 }
 
 // What --keep, --tikhonov and --tol asked of the regularised inverse.
 std::string regularization(const arguments& a) {
-  std::string out = format("Tikhonov %g", a.tikhonov);
+  std::string out =
+      a.tikhonov > 0.0 ? format("Tikhonov %g", a.tikhonov) : "no damping";
   if (a.keep_given) out += format(", at most %d modes", a.keep);
-  if (a.tol_given) {
-    out += format(", cut-off %.2g x s_max", static_cast<double>(a.tol));
-  }
+  out += a.tol_given
+             ? format(", cut-off %.2g x s_max", static_cast<double>(a.tol))
+             : std::string(", cut-off max(m, n) x 2^-52 x s_max");
   return out;
 }
 
