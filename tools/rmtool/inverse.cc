@@ -164,25 +164,26 @@ std::string regularization(const arguments& a) {
   return out;
 }
 
-// The effective gain of a mode with singular value s under the damping
-// alpha.
-double gain(double s, double alpha) { return s / (s * s + alpha * alpha); }
-
 // Two neighbouring modes both kept (the first `kept` of `s`), more than
-// 100 x apart, whose gains the inverse leaves more than 100 x apart too
-// (without damping, the same ratio): noise along the smaller is amplified
-// out of proportion. Named with the --keep that cuts it and the --tikhonov,
+// 100 x apart, whose gains in the inverse are more than 100 x apart too:
+// noise along the smaller is amplified out of proportion. `filter` holds
+// each mode's filter factor, its gain relative to 1/s (empty: all 1, no
+// damping). Named with the --keep that cuts it and the --tikhonov,
 // the geometric mean of the two, that brings its gain down to that of the
 // larger (its filter factor below 1/101). A smaller value at or below
 // `named` has been warned of already (the float rounding level).
-std::vector<std::string> gap_warnings(const std::vector<double>& s, int kept,
-                                      double alpha, double named) {
+std::vector<std::string> gap_warnings(const std::vector<double>& s,
+                                      const std::vector<double>& filter,
+                                      int kept, double named) {
   std::vector<std::string> out;
   for (int i = 0; i + 1 < kept && i + 1 < static_cast<int>(s.size()); ++i) {
     const double upper = s[static_cast<size_t>(i)];
     const double lower = s[static_cast<size_t>(i) + 1];
     if (!(lower > named) || upper / lower <= 100.0) continue;
-    const double jump = gain(lower, alpha) / gain(upper, alpha);
+    const double jump = upper / lower *
+                        (filter.empty() ? 1.0
+                                        : filter[static_cast<size_t>(i) + 1] /
+                                              filter[static_cast<size_t>(i)]);
     if (jump <= 100.0) continue;
     out.push_back(format(
         "singular values %d (%.3g) and %d (%.3g) are both kept but %.0f x "
@@ -254,7 +255,7 @@ int show_regularized(const std::string& path, const zub_feedback::matrix& R,
                          "corrects nothing.",
                          s.empty() ? 0.0 : s.front()));
   }
-  print_warnings(gap_warnings(s, r.kept, r.tikhonov, 0.0));
+  print_warnings(gap_warnings(s, r.filter_factors, r.kept, 0.0));
   return 0;
 }
 
@@ -301,8 +302,8 @@ int run_svd(const arguments& a) {
   }
   print_warnings(inv);
   print_warnings(gap_warnings(
-      std::vector<double>(inv.singular.begin(), inv.singular.end()), inv.nosv,
-      0.0,
+      std::vector<double>(inv.singular.begin(), inv.singular.end()), {},
+      inv.nosv,
       zub_cli::float_rounding_level(s_max, static_cast<int>(R.rows()),
                                     static_cast<int>(R.cols()))));
   return 0;
