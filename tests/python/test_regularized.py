@@ -64,14 +64,11 @@ def test_tikhonov_mode_and_gains():
 
 def test_refusals_raise_the_inversion_error():
     a = np.eye(2)
+    # The core's refusals, its messages checked in C++.
     for kwargs, text in (
             (dict(tikhonov=-1.0), "Tikhonov parameter -1"),
-            (dict(tikhonov=np.nan), "Tikhonov parameter nan"),
             (dict(tikhonov=0.5, tikhonov_mode=0), "both"),
-            (dict(tikhonov_mode=2), "beyond the 2 singular values"),
-            (dict(mode_gains=[1.0]), "1 mode gains for 2"),
-            (dict(mode_gains=[1.0, np.inf]), "gain inf of mode 1"),
-            (dict(rcond=np.nan), "rcond is NaN")):
+            (dict(mode_gains=[1.0]), "1 mode gains for 2")):
         with pytest.raises(zf.InversionError, match=text):
             zf.regularized_inverse(a, **kwargs)
     with pytest.raises(zf.InversionError, match="not a finite number"):
