@@ -59,6 +59,7 @@ expected_files() {
 ./usr/include/zub_feedback/inversion.h
 ./usr/include/zub_feedback/matrix.h
 ./usr/include/zub_feedback/matrix_io.h
+./usr/include/zub_feedback/regularized_inverse.h
 ./usr/include/zub_feedback/response_measurement.h
 ./usr/include/zub_feedback/result.h
 ./usr/include/zub_feedback/weighted_inverse.h

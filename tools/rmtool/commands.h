@@ -22,6 +22,10 @@ struct arguments {
   std::string out;
   std::vector<long long> exclude_monitors;
   std::vector<long long> exclude_correctors;
+  bool keep_given = false;
+  int keep = -1;  // --keep: at most this many modes
+  bool tikhonov_given = false;
+  double tikhonov = 0.0;  // --tikhonov: the damping alpha
   bool verbose = false;
   bool help = false;
   bool version = false;
@@ -29,8 +33,11 @@ struct arguments {
   // Options that only the inversions take.
   bool inversion_options() const {
     return pinv || tol_given || zero_below_given || !exclude_monitors.empty() ||
-           !exclude_correctors.empty();
+           !exclude_correctors.empty() || regularized();
   }
+  // --keep or --tikhonov: the regularised inverse in double precision
+  // instead of the truncated SVD of the property.
+  bool regularized() const { return keep_given || tikhonov_given; }
 };
 
 int run_info(const arguments& a);
