@@ -54,6 +54,54 @@ std::string monitor_list(const std::vector<std::size_t>& monitors) {
   return list;
 }
 
+// The loop's options for the demo's machine: its gain, dead-band and
+// corrector limits, the monitors out of use masked, each reading bounded
+// by the monitors' range.
+zub_feedback::loop_options loop_options_for(const options& o,
+                                            const std::vector<bool>& used) {
+  const size_t m = static_cast<size_t>(o.monitors);
+  const size_t n = static_cast<size_t>(o.actuators);
+  zub_feedback::loop_options lo;
+  lo.gain = o.gain;
+  lo.deadband = o.deadband;
+  lo.limits.lower.assign(n, -o.corrector_limit);
+  lo.limits.upper.assign(n, o.corrector_limit);
+  lo.limits.max_step.assign(n, o.max_step);
+  lo.monitor_mask.resize(m);
+  for (size_t i = 0; i < m; ++i) lo.monitor_mask[i] = !used[i];
+  lo.monitor_min.assign(m, -kMonitorRange);
+  lo.monitor_max.assign(m, kMonitorRange);
+  // The server knows its monitors' noise. A noiseless simulated monitor
+  // may repeat a reading bit for bit without being stuck.
+  lo.noise_floor = o.noise;
+  if (o.noise == 0) lo.stale_cycles = 0;
+  return lo;
+}
+
+// What a line of the table says of a step: its status, with the scale and
+// the binding correctors when limited, the reason when refused.
+std::string describe(const step_outcome& s,
+                     const std::vector<std::size_t>& binding) {
+  const std::string name = zub_feedback::status_name(s.status);
+  switch (s.status) {
+    case loop_status::limited: {
+      std::string which;
+      for (size_t n = 0; n < binding.size() && n < 4; ++n) {
+        which += (n ? ", " : "") + std::to_string(binding[n]);
+      }
+      if (binding.size() > 4) which += ", ...";
+      return format("limited, scale %.3g (corrector%s %s)", s.scale,
+                    binding.size() == 1 ? "" : "s", which.c_str());
+    }
+    case loop_status::refused:
+      return name + ": " + std::string(s.reason());
+    case loop_status::holding:  // its reason says "holding: ..."
+      return std::string(s.reason());
+    default:
+      return name;
+  }
+}
+
 class cycle_runner {
  public:
   cycle_runner(const options& o, feedback_server& server,
@@ -160,49 +208,6 @@ class cycle_runner {
 };
 
 }  // namespace
-
-zub_feedback::loop_options loop_options_for(const options& o,
-                                            const std::vector<bool>& used) {
-  const size_t m = static_cast<size_t>(o.monitors);
-  const size_t n = static_cast<size_t>(o.actuators);
-  zub_feedback::loop_options lo;
-  lo.gain = o.gain;
-  lo.deadband = o.deadband;
-  lo.limits.lower.assign(n, -o.corrector_limit);
-  lo.limits.upper.assign(n, o.corrector_limit);
-  lo.limits.max_step.assign(n, o.max_step);
-  lo.monitor_mask.resize(m);
-  for (size_t i = 0; i < m; ++i) lo.monitor_mask[i] = !used[i];
-  lo.monitor_min.assign(m, -kMonitorRange);
-  lo.monitor_max.assign(m, kMonitorRange);
-  // The server knows its monitors' noise. A noiseless simulated monitor
-  // may repeat a reading bit for bit without being stuck.
-  lo.noise_floor = o.noise;
-  if (o.noise == 0) lo.stale_cycles = 0;
-  return lo;
-}
-
-std::string describe(const step_outcome& s,
-                     const std::vector<std::size_t>& binding) {
-  const std::string name = zub_feedback::status_name(s.status);
-  switch (s.status) {
-    case loop_status::limited: {
-      std::string which;
-      for (size_t n = 0; n < binding.size() && n < 4; ++n) {
-        which += (n ? ", " : "") + std::to_string(binding[n]);
-      }
-      if (binding.size() > 4) which += ", ...";
-      return format("limited, scale %.3g (corrector%s %s)", s.scale,
-                    binding.size() == 1 ? "" : "s", which.c_str());
-    }
-    case loop_status::refused:
-      return name + ": " + std::string(s.reason());
-    case loop_status::holding:  // its reason says "holding: ..."
-      return std::string(s.reason());
-    default:
-      return name;
-  }
-}
 
 feedback_result run_feedback(const options& o, feedback_server& server,
                              simulated_machine& machine) {

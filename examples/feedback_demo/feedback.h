@@ -36,17 +36,6 @@ struct feedback_result {
   }
 };
 
-// The loop's options for the demo's machine: its gain, dead-band and
-// corrector limits, the monitors out of use masked, each reading bounded
-// by the monitors' range.
-zub_feedback::loop_options loop_options_for(const options& o,
-                                            const std::vector<bool>& used);
-
-// What a line of the table says of a step: its status, with the scale and
-// the binding correctors when limited, the reason when refused.
-std::string describe(const zub_feedback::step_outcome& s,
-                     const std::vector<std::size_t>& binding);
-
 // Runs the feedback for o.iterations, printing a line per iteration and
 // storing one message per iteration in the server's history.
 feedback_result run_feedback(const options& o, feedback_server& server,
