@@ -138,7 +138,6 @@ class cycle_runner {
     if (s.status == loop_status::applied || s.status == loop_status::limited) {
       largest = machine_.change(delta_);
     }
-    if (s.status == loop_status::limited) ++r_.limited;
     if (s.status == loop_status::holding && r_.held_at == 0) {
       r_.held_at = it;
       r_.hold_reason = std::string(s.reason());

@@ -25,7 +25,6 @@ struct feedback_result {
   std::string stopped;  // why the feedback stopped early, or ""
   int held_at = 0;      // the iteration at which the loop held; 0: never
   std::string hold_reason;
-  int limited = 0;  // iterations whose change the limits shortened
   // Iterations were done with an inverse that keeps no singular value: the
   // feedback corrected nothing.
   bool corrected_nothing = false;

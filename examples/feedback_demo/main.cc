@@ -150,6 +150,8 @@ void measure_matrix(feedback_server& server, simulated_machine& machine,
   server.set_response(run.measured.response);
   const char* origin = "given";
   if (o.tol == -1.0f) {
+    // The file's largest singular value, from the first inversion: the
+    // measured one is within the calibration errors of it.
     const double s_max =
         server.spectrum().values.empty() ? 0 : server.spectrum().values[0];
     const double level = 3 * c.largest_error *
@@ -159,9 +161,10 @@ void measure_matrix(feedback_server& server, simulated_machine& machine,
       server.set_tolerance(static_cast<float>(std::min(level / s_max, 1.0)));
       origin = "the measurement's errors";
       std::printf(
-          "     singular values below 3 x %.3g x (sqrt %d + sqrt %d) = %.3g "
-          "mm/mrad are the measurement's noise\n",
-          c.largest_error, o.monitors, o.actuators, level);
+          "     singular values below about 3 x %.3g x (sqrt %d + sqrt %d) = "
+          "%.3g mm/mrad are the measurement's noise:\n     tolerance %.3g / "
+          "%.4g (the file's s_max)\n",
+          c.largest_error, o.monitors, o.actuators, level, level, s_max);
     } else {
       origin = "internal";
     }
