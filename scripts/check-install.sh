@@ -135,6 +135,7 @@ check_python_package() {
 ./usr/share/doc/python3-zub-feedback/changelog.gz
 ./usr/share/doc/python3-zub-feedback/copyright
 ./usr/share/doc/python3-zub-feedback/examples/check_matrix.py
+./usr/share/doc/python3-zub-feedback/examples/regularization_sweep.py
 ./usr/share/lintian/overrides/python3-zub-feedback
 EOF
   diff -u "$work/expected" "$work/files" >&2 ||
