@@ -160,9 +160,10 @@ the chicane physics functions over numpy arrays.")
   install(FILES ${ZUB_FEEDBACK_CHANGELOG_GZ}
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/python3-zub-feedback
     COMPONENT python EXCLUDE_FROM_ALL)
-  # The example that docs/python.md walks through, where Debian keeps a
+  # The examples that docs/python.md walks through, where Debian keeps a
   # package's examples.
   install(FILES ${PROJECT_SOURCE_DIR}/examples/python/check_matrix.py
+    ${PROJECT_SOURCE_DIR}/examples/python/regularization_sweep.py
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/python3-zub-feedback/examples
     COMPONENT python EXCLUDE_FROM_ALL)
 endif()

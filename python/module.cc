@@ -284,12 +284,14 @@ struct fast_inversion {
   int kept = 0;
 };
 
-fast_inversion svd_inverse(const py::handle& obj, const py::object& rcond,
-                           const py::object& keep) {
+using double_matrix =
+    py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+// `obj` as a two-dimensional float64 array, in double precision: the fast
+// inverses take the values as they are, not narrowed to float.
+double_matrix as_double_matrix(const py::handle& obj) {
   refuse_text_and_masks(obj, "matrix");
-  const py::array_t<double, py::array::c_style | py::array::forcecast> a =
-      py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(
-          obj);
+  const double_matrix a = double_matrix::ensure(obj);
   if (!a) {
     PyErr_Clear();
     throw py::type_error("matrix must be an array of real numbers");
@@ -298,19 +300,39 @@ fast_inversion svd_inverse(const py::handle& obj, const py::object& rcond,
     throw py::value_error("matrix must be a two-dimensional array, not " +
                           std::to_string(a.ndim()) + "-dimensional");
   }
+  return a;
+}
+
+zub_feedback::const_matrix_view view_of(const double_matrix& a) {
+  return zub_feedback::const_matrix_view(a.data(),
+                                         static_cast<size_t>(a.shape(0)),
+                                         static_cast<size_t>(a.shape(1)));
+}
+
+// A count of modes or a mode index: None gives -1 (none), a negative
+// integer is refused.
+int mode_count(const py::object& obj, const char* what) {
+  if (obj.is_none()) return -1;
+  if (!PyLong_Check(obj.ptr()) && !PyIndex_Check(obj.ptr())) {
+    throw py::type_error(std::string(what) + " must be an integer, not " +
+                         type_name(obj));
+  }
+  const long long k = py::int_(obj).cast<long long>();
+  if (k < 0) throw py::value_error(std::string(what) + " must not be negative");
+  return static_cast<int>(std::min<long long>(k, INT_MAX));
+}
+
+py::array_t<double> to_double_vector(const std::vector<double>& v) {
+  return py::array_t<double>(static_cast<py::ssize_t>(v.size()), v.data());
+}
+
+fast_inversion svd_inverse(const py::handle& obj, const py::object& rcond,
+                           const py::object& keep) {
+  const double_matrix a = as_double_matrix(obj);
   zub_feedback::svd_inverse_options options;
   if (!rcond.is_none()) options.rcond = real_number(rcond, "rcond");
-  if (!keep.is_none()) {
-    if (!PyLong_Check(keep.ptr()) && !PyIndex_Check(keep.ptr())) {
-      throw py::type_error("keep must be an integer, not " + type_name(keep));
-    }
-    const long long k = py::int_(keep).cast<long long>();
-    if (k < 0) throw py::value_error("keep must not be negative");
-    options.keep = static_cast<int>(std::min<long long>(k, INT_MAX));
-  }
-  const zub_feedback::const_matrix_view view(a.data(),
-                                             static_cast<size_t>(a.shape(0)),
-                                             static_cast<size_t>(a.shape(1)));
+  options.keep = mode_count(keep, "keep");
+  const zub_feedback::const_matrix_view view = view_of(a);
   std::optional<zub_feedback::result<zub_feedback::svd_inverse_result>> r;
   {
     py::gil_scoped_release unlocked;
@@ -319,10 +341,60 @@ fast_inversion svd_inverse(const py::handle& obj, const py::object& rcond,
   if (!*r) throw inversion_error(without_line_end(r->error().message));
   fast_inversion out;
   out.inverse = to_double_array(r->value().inverse);
-  const std::vector<double>& s = r->value().singular_values;
-  out.singular_values =
-      py::array_t<double>(static_cast<py::ssize_t>(s.size()), s.data());
+  out.singular_values = to_double_vector(r->value().singular_values);
   out.kept = r->value().kept;
+  return out;
+}
+
+struct regularized_inversion {
+  py::array_t<double> inverse;
+  py::array_t<double> singular_values;
+  py::array_t<double> filter_factors;
+  int kept = 0;
+  double tikhonov = 0.0;
+  double condition = 0.0;
+  double effective_condition = 0.0;
+};
+
+regularized_inversion regularized_inverse(const py::handle& obj,
+                                          const py::object& rcond,
+                                          const py::object& keep,
+                                          const py::object& tikhonov,
+                                          const py::object& tikhonov_mode,
+                                          const py::object& mode_gains) {
+  const double_matrix a = as_double_matrix(obj);
+  zub_feedback::regularization_options options;
+  if (!rcond.is_none()) options.rcond = real_number(rcond, "rcond");
+  options.keep = mode_count(keep, "keep");
+  if (!tikhonov.is_none()) options.tikhonov = real_number(tikhonov, "tikhonov");
+  options.tikhonov_mode = mode_count(tikhonov_mode, "tikhonov_mode");
+  if (!mode_gains.is_none()) {
+    refuse_text_and_masks(mode_gains, "mode_gains");
+    const double_matrix g = double_matrix::ensure(mode_gains);
+    if (!g || g.ndim() != 1) {
+      PyErr_Clear();
+      throw py::type_error(
+          "mode_gains must be a one-dimensional array of real numbers");
+    }
+    options.mode_gains.assign(g.data(), g.data() + g.size());
+  }
+  const zub_feedback::const_matrix_view view = view_of(a);
+  std::optional<zub_feedback::result<zub_feedback::regularized_inverse_result>>
+      r;
+  {
+    py::gil_scoped_release unlocked;
+    r = zub_feedback::regularized_inverse(view, options);
+  }
+  if (!*r) throw inversion_error(without_line_end(r->error().message));
+  const zub_feedback::regularized_inverse_result& v = r->value();
+  regularized_inversion out;
+  out.inverse = to_double_array(v.inverse);
+  out.singular_values = to_double_vector(v.singular_values);
+  out.filter_factors = to_double_vector(v.filter_factors);
+  out.kept = v.kept;
+  out.tikhonov = v.tikhonov;
+  out.condition = v.condition;
+  out.effective_condition = v.effective_condition;
   return out;
 }
 
@@ -631,6 +703,55 @@ in its order, values as str()). The file loads with load_file as it is.
 Raises ValueError for what would not read back (names, keys, a value that
 is not finite or beyond float32) and OSError when the file cannot be
 written.)");
+
+  py::class_<regularized_inversion>(
+      m, "RegularizedInverse",
+      "Result of regularized_inverse(): the inverse, its spectrum and the "
+      "damping of each mode.")
+      .def_readonly("inverse", &regularized_inversion::inverse,
+                    "float64 array, correctors x monitors.")
+      .def_readonly("singular_values", &regularized_inversion::singular_values,
+                    "All min(monitors, correctors) singular values, largest "
+                    "first, float64.")
+      .def_readonly("filter_factors", &regularized_inversion::filter_factors,
+                    "Per mode, its factor in the inverse relative to 1/s: "
+                    "g s^2 / (s^2 + tikhonov^2), 0 for a mode left out.")
+      .def_readonly("kept", &regularized_inversion::kept,
+                    "Number of modes in the inverse.")
+      .def_readonly("tikhonov", &regularized_inversion::tikhonov,
+                    "The Tikhonov parameter used (s[tikhonov_mode] when that "
+                    "was given).")
+      .def_readonly("condition", &regularized_inversion::condition,
+                    "s_max / s_min over the modes kept; 0 when none is.")
+      .def_readonly("effective_condition",
+                    &regularized_inversion::effective_condition,
+                    "Largest over smallest effective gain g s / (s^2 + "
+                    "tikhonov^2) of the modes kept; condition itself without "
+                    "damping and gains; 0 when none is kept.")
+      .def("__repr__", [](const regularized_inversion& r) {
+        return "<RegularizedInverse " + std::to_string(r.inverse.shape(0)) +
+               " x " + std::to_string(r.inverse.shape(1)) + ", kept " +
+               std::to_string(r.kept) + " of " +
+               std::to_string(r.singular_values.shape(0)) + ", tikhonov " +
+               py::str(py::float_(r.tikhonov)).cast<std::string>() + ">";
+      });
+  m.def("regularized_inverse", &regularized_inverse, py::arg("matrix"),
+        py::arg("rcond") = py::none(), py::arg("keep") = py::none(),
+        py::arg("tikhonov") = 0.0, py::arg("tikhonov_mode") = py::none(),
+        py::arg("mode_gains") = py::none(),
+        R"(Regularised inverse in double precision (LAPACK's dgesdd).
+
+From matrix = U diag(s) V^T, the inverse is V diag(d) U^T with
+d = g s / (s^2 + tikhonov^2) for the modes kept, 0 for the others. A mode
+is kept when s > 0, s > rcond * s_max (None: no relative cut-off), it is
+among the first keep (None: no limit) and its gain g is above 0.
+tikhonov: the damping, in the units of s (0: plain truncation);
+tikhonov_mode: an index k for tikhonov = s[k] instead. mode_gains: one gain
+g >= 0 per singular value (None: all 1). Returns a RegularizedInverse.
+Raises InversionError when the matrix holds a NaN or an infinity, an
+option is out of its range (a negative or NaN tikhonov, tikhonov together
+with tikhonov_mode, a mode beyond the spectrum, gains of another count) or
+the decomposition fails. The GIL is released while it computes.)");
   m.def("multiply", &multiply, py::arg("a"), py::arg("b"),
         "a x b, formed in double precision and stored as float32. ValueError, "
         "with the library's message, when the shapes do not fit.");

@@ -137,6 +137,47 @@ def svd_inverse(
     as numpy.linalg.pinv), at most `keep` of them. Raises InversionError on a
     NaN or an infinity. Releases the GIL while it computes."""
 
+class RegularizedInverse:
+    """Result of regularized_inverse()."""
+
+    @property
+    def inverse(self) -> npt.NDArray[np.float64]:
+        """correctors x monitors."""
+    @property
+    def singular_values(self) -> npt.NDArray[np.float64]:
+        """All min(monitors, correctors) singular values, largest first."""
+    @property
+    def filter_factors(self) -> npt.NDArray[np.float64]:
+        """Per mode, g s^2 / (s^2 + tikhonov^2); 0 for a mode left out."""
+    @property
+    def kept(self) -> int:
+        """Number of modes in the inverse."""
+    @property
+    def tikhonov(self) -> float:
+        """The Tikhonov parameter used."""
+    @property
+    def condition(self) -> float:
+        """s_max / s_min over the modes kept; 0 when none is."""
+    @property
+    def effective_condition(self) -> float:
+        """Largest over smallest effective gain g s / (s^2 + tikhonov^2) of
+        the modes kept; 0 when none is."""
+
+def regularized_inverse(
+    matrix: _Matrix,
+    rcond: Optional[float] = None,
+    keep: Optional[int] = None,
+    tikhonov: Optional[float] = 0.0,
+    tikhonov_mode: Optional[int] = None,
+    mode_gains: Optional[npt.ArrayLike] = None,
+) -> RegularizedInverse:
+    """Regularised inverse in double precision (LAPACK's dgesdd): V diag(d)
+    U^T with d = g s / (s^2 + tikhonov^2) for the modes kept (s > 0,
+    s > rcond * s_max, among the first `keep`, gain g > 0). tikhonov_mode=k
+    takes tikhonov = s[k]; mode_gains holds one gain per singular value.
+    Raises InversionError on a NaN or an infinity and on options out of
+    range. Releases the GIL while it computes."""
+
 def multiply(a: _Matrix, b: _Matrix) -> _Float32:
     """a x b in double precision, stored as float32; ValueError on shapes that do not fit."""
 

@@ -59,8 +59,10 @@ expected_files() {
 ./usr/include/zub_feedback/inversion.h
 ./usr/include/zub_feedback/matrix.h
 ./usr/include/zub_feedback/matrix_io.h
+./usr/include/zub_feedback/regularized_inverse.h
 ./usr/include/zub_feedback/response_measurement.h
 ./usr/include/zub_feedback/result.h
+./usr/include/zub_feedback/weighted_inverse.h
 ./usr/include/zub_feedback/zub_feedback.h
 ./usr/include/zub_feedback/zub_feedback_export.h
 ./usr/include/zub_feedback/zub_feedback_version.h
@@ -133,6 +135,7 @@ check_python_package() {
 ./usr/share/doc/python3-zub-feedback/changelog.gz
 ./usr/share/doc/python3-zub-feedback/copyright
 ./usr/share/doc/python3-zub-feedback/examples/check_matrix.py
+./usr/share/doc/python3-zub-feedback/examples/regularization_sweep.py
 ./usr/share/lintian/overrides/python3-zub-feedback
 EOF
   diff -u "$work/expected" "$work/files" >&2 ||

@@ -71,6 +71,14 @@ TEST(FeedbackDemo, DefaultRunCorrectsTheOrbitTenfoldAndMore) {
             std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("R56"), std::string::npos);
+  // The first corrections want more than 0.03 mrad of some corrector: the
+  // loop shortens them to that, then applies the smaller ones whole.
+  EXPECT_NE(r.out.find("0.03000        24  limited, scale 0."),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("        24  applied\n"), std::string::npos);
+  EXPECT_EQ(r.out.find("refused"), std::string::npos);
+  EXPECT_EQ(r.out.find("holding"), std::string::npos);
 }
 
 TEST(FeedbackDemo, SameSeedRepeatsOtherSeedDiffers) {
@@ -208,9 +216,13 @@ TEST(FeedbackDemoUsage, HelpNamesEveryOption) {
   const program_result r = demo({"--help"});
   ASSERT_EQ(r.status, 0);
   for (const char* option :
-       {"--file", "--monitors", "--actuators", "--tol", "--iterations",
-        "--gain", "--noise", "--errors", "--seed", "--svg", "--quiet",
-        "--exclude-monitor", "--fail-monitor", "--version"}) {
+       {"--file",         "--monitors",   "--actuators",
+        "--tol",          "--iterations", "--gain",
+        "--noise",        "--errors",     "--seed",
+        "--svg",          "--quiet",      "--exclude-monitor",
+        "--fail-monitor", "--version",    "--corrector-limit",
+        "--max-step",     "--deadband",   "--flip-sign",
+        "--measure",      "--measure-out"}) {
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
   }
   const program_result v = demo({"--version"});
@@ -250,6 +262,13 @@ TEST(FeedbackDemoUsage, BadOptionsExitWithStatusTwo) {
        "--fail-monitor's monitor wants a whole number from 0 to 23"},
       {{"--fail-monitor", "5"}, "--fail-monitor wants I@K"},
       {{"--fail-monitor", "5@11"}, "iteration 11 is beyond the last (10)"},
+      {{"--corrector-limit", "0"}, "--corrector-limit wants a number with 0 <"},
+      {{"--max-step", "-0.1"}, "--max-step wants a number with 0 <"},
+      {{"--max-step", "nan"}, "--max-step wants"},
+      {{"--deadband", "-1"}, "--deadband wants a number from 0"},
+      {{"--flip-sign=1"}, "--flip-sign takes no value"},
+      {{"--measure-out", "m.txt"}, "--measure-out goes with --measure"},
+      {{"--measure", "--measure-out="}, "--measure-out needs a file name"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[0]);
@@ -283,38 +302,70 @@ TEST(FeedbackDemoFiles, BadFilesExitWithStatusOne) {
 
 // ---------------------------------------- failures a server must notice
 
-// A kept singular value at the float rounding level makes the orbit grow:
-// the demo warns before it iterates and ends with a failure.
-TEST(FeedbackDemoFailures, GrowingOrbitIsAFailure) {
+// The lines of the feedback's table, from iteration 0 on.
+std::vector<std::string> table(const std::string& out) {
+  std::vector<std::string> lines;
+  std::istringstream in(out.substr(out.find("\n4. Feedback")));
+  std::string line;
+  while (std::getline(in, line) && line.rfind("5. ", 0) != 0) {
+    if (line.size() > 14 && std::isdigit(static_cast<unsigned char>(line[13])))
+      lines.push_back(line);
+  }
+  return lines;
+}
+
+// A kept singular value at the float rounding level: the demo warns before
+// it iterates. Within the correctors' limits the loop shortens every step
+// to next to nothing; without them one step throws the orbit beyond the
+// monitors, and the feedback stops.
+TEST(FeedbackDemoFailures, RoundingLevelSingularValue) {
   const TempDir dir;
   const std::string f = dir.write("r.txt", kRankDeficient);
   const program_result r =
       demo({"--file", f, "--monitors", "6", "--actuators", "4", "--quiet"});
   ASSERT_TRUE(r.exited);
-  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err.rfind("feedback_demo: warning: singular value 3 (", 0), 0u)
       << r.err;
-  // In one iteration the orbit leaves the monitors' range altogether.
+  // Each step wants some corrector moved by ten thousand times its largest
+  // step or more.
+  const std::vector<std::string> lines = table(r.out);
+  ASSERT_EQ(lines.size(), 11u) << r.out;
+  for (const std::string& line : lines) {
+    EXPECT_LT(number_after(line, "limited, scale "), 1e-4) << line;
+  }
+
+  const std::vector<std::string> unlimited = {
+      "--file", f,         "--monitors", "6",   "--actuators",
+      "4",      "--quiet", "--max-step", "1e6", "--corrector-limit",
+      "1e6"};
+  const program_result lost_orbit = demo(unlimited);
+  EXPECT_EQ(lost_orbit.status, 3) << lost_orbit.err;
   const char kLost[] =
       "feedback_demo: warning: at iteration 1, 6 monitors read no beam "
-      "position";
-  EXPECT_NE(r.err.find(kLost), std::string::npos) << r.err;
-  EXPECT_NE(r.out.find("picture written to"), std::string::npos);
+      "position (0, 1, 2, 3, 4, 5)";
+  EXPECT_NE(lost_orbit.err.find(kLost), std::string::npos) << lost_orbit.err;
+  EXPECT_NE(lost_orbit.out.find("refused: monitor 0: reading "),
+            std::string::npos)
+      << lost_orbit.out;
+  EXPECT_NE(lost_orbit.out.find("picture written to"), std::string::npos);
   // With the tolerance that the warning names, the same feedback converges.
   const std::string tol = zub_test::named_tolerance(r.err);
   ASSERT_NE(tol, "") << r.err;
-  const program_result cut =
-      demo({"--file", f, "--monitors", "6", "--actuators", "4", "--tol", tol,
-            "--quiet"});
-  EXPECT_EQ(cut.status, 0) << cut.err;
-  EXPECT_EQ(cut.err, "");
-  EXPECT_NE(cut.out.find("times smaller"), std::string::npos) << cut.out;
+  std::vector<std::string> cut = unlimited;
+  cut.insert(cut.end(), {"--tol", tol});
+  const program_result converged = demo(cut);
+  EXPECT_EQ(converged.status, 0) << converged.err;
+  EXPECT_EQ(converged.err, "");
+  EXPECT_NE(converged.out.find("times smaller"), std::string::npos)
+      << converged.out;
 
-  // The same divergence with a picture that cannot be written: the
-  // warnings and the status still say that the feedback diverged.
-  const program_result lost =
-      demo({"--file", f, "--monitors", "6", "--actuators", "4", "--quiet",
-            "--svg", (dir.path() / "no" / "x.svg").string()});
+  // The same loss with a picture that cannot be written: the warnings and
+  // the status still say that the feedback stopped.
+  std::vector<std::string> unwritable = unlimited;
+  unwritable.insert(unwritable.end(),
+                    {"--svg", (dir.path() / "no" / "x.svg").string()});
+  const program_result lost = demo(unwritable);
   EXPECT_EQ(lost.status, 3) << lost.err;
   EXPECT_NE(lost.err.find(kLost), std::string::npos) << lost.err;
   EXPECT_NE(lost.err.find("warning: cannot write "), std::string::npos)
@@ -337,49 +388,90 @@ TEST(FeedbackDemoFailures, FeedbackThatCorrectsNothingFails) {
       << r.err;
 }
 
-// A nearly singular matrix (last column the sum of the first two, off by
-// 0.003): the feedback amplifies the monitors' noise along its weakest
-// mode, and the orbit rises above its start before it happens to end below
-// it. Growing at any iteration is a failure, not only at the end.
-TEST(FeedbackDemoFailures, OrbitThatGrowsOnTheWayIsAFailure) {
-  const TempDir dir;
-  const std::string f = dir.write("near.txt",
-                                  "0.3 0.7 1.1 1.003\n"
-                                  "1.3 0.2 0.5 1.497\n"
-                                  "0.9 1.7 0.4 2.603\n"
-                                  "0.1 0.6 1.9 0.703\n"
-                                  "1.1 0.3 0.8 1.397\n"
-                                  "0.7 1.1 0.2 1.797\n");
-  const program_result r = demo({"--file", f, "--monitors", "6", "--actuators",
-                                 "4", "--exclude-monitor", "0", "--quiet"});
+// A machine that answers with the matrix's opposite sign: the orbit grows
+// with each correction, the loop holds within a few steps and moves no
+// corrector after it. Measured first, the matrix has the machine's sign and
+// the same feedback converges.
+TEST(FeedbackDemoFailures, SignErrorPutsTheLoopOnHold) {
+  const program_result r = demo({"--flip-sign", "--quiet"});
   ASSERT_TRUE(r.exited);
-  EXPECT_EQ(r.status, 3) << r.out << r.err;
-  EXPECT_NE(r.out.find("             1       0.1476       0.1910           "
-                       "0.59352         5\n"),
-            std::string::npos)
-      << r.out;
-  const std::string summary = r.out.substr(r.out.find("\nSummary\n"));
-  const double before = number_after(summary, "orbit rms ");
-  const double after = number_after(summary, " mm -> ");
-  EXPECT_LT(after, before) << summary;
-  EXPECT_NE(summary.find("the feedback made it grow (first above its start "
-                         "at iteration 1: 0.1476 mm)"),
-            std::string::npos)
-      << summary;
-  EXPECT_NE(r.err.find("warning: the orbit grew from 0.1052 mm to 0.1476 mm "
-                       "rms in 1 iteration (the 5 monitors in use): the "
-                       "feedback diverges"),
+  EXPECT_EQ(r.status, 3) << r.err;
+  const std::vector<std::string> lines = table(r.out);
+  ASSERT_EQ(lines.size(), 11u) << r.out;
+  size_t held = lines.size();
+  for (size_t k = 0; k < lines.size(); ++k) {
+    if (lines[k].find("holding") != std::string::npos && held == lines.size())
+      held = k;
+  }
+  ASSERT_GE(held, 2u) << r.out;
+  ASSERT_LE(held, 6u) << r.out;
+  // Until then the orbit grew; from then on no corrector moves.
+  for (size_t k = 1; k < held; ++k) {
+    EXPECT_GT(std::strtod(lines[k].c_str() + 14, nullptr),
+              std::strtod(lines[k - 1].c_str() + 14, nullptr))
+        << lines[k];
+  }
+  for (size_t k = held; k < lines.size(); ++k) {
+    EXPECT_NE(lines[k].find(" 0.00000        24  holding"), std::string::npos)
+        << lines[k];
+  }
+  EXPECT_NE(lines[held].find("holding: the rms grew from "), std::string::npos)
+      << lines[held];
+  const std::string at = "at iteration " + std::to_string(held);
+  EXPECT_NE(r.err.find("feedback_demo: warning: " + at +
+                       " the loop stopped the feedback (holding: the rms "
+                       "grew from "),
             std::string::npos)
       << r.err;
+  EXPECT_NE(r.out.find("the loop held from iteration " + std::to_string(held) +
+                       " on"),
+            std::string::npos)
+      << r.out;
+
+  const program_result measured = demo({"--flip-sign", "--measure", "--quiet"});
+  EXPECT_EQ(measured.status, 0) << measured.err;
+  EXPECT_NE(measured.out.find("times smaller"), std::string::npos)
+      << measured.out;
+  EXPECT_EQ(measured.out.find("holding"), std::string::npos);
 
   // An orbit that starts at the monitors' noise and stays there is no
-  // failure, though it may end a little higher.
+  // failure, though it may end a little higher: the loop's guard asks
+  // each rise to stand out of the noise.
   const program_result calm =
       demo({"--errors", "0", "--seed", "3", "--iterations", "30", "--quiet"});
   EXPECT_EQ(calm.status, 0) << calm.err;
   EXPECT_NE(calm.out.find("no smaller, within the monitors' noise of 0.005 mm"),
             std::string::npos)
       << calm.out;
+}
+
+// A corrector at its limit stops the correction: the loop scales the whole
+// step, keeping its shape, rather than clipping that corrector. Corrector 8
+// takes 0.03 mrad, then the 0.02 mrad left to its limit of 0.05, then none.
+TEST(FeedbackDemoFailures, CorrectorAtItsLimitStopsTheStep) {
+  const program_result r = demo({"--corrector-limit", "0.05", "--quiet"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> lines = table(r.out);
+  ASSERT_EQ(lines.size(), 11u) << r.out;
+  EXPECT_NE(lines[0].find(" 0.03000        24  limited"), std::string::npos)
+      << lines[0];
+  EXPECT_NE(lines[1].find(" 0.02000        24  limited"), std::string::npos)
+      << lines[1];
+  for (size_t k = 2; k < lines.size(); ++k) {
+    EXPECT_NE(lines[k].find(" 0.00000        24  limited, scale 0 "
+                            "(corrector 8)"),
+              std::string::npos)
+        << lines[k];
+  }
+  // A dead-band above the orbit leaves it alone from the start.
+  const program_result still = demo({"--deadband", "5", "--quiet"});
+  ASSERT_EQ(still.status, 0) << still.err;
+  const std::vector<std::string> resting = table(still.out);
+  ASSERT_EQ(resting.size(), 11u);
+  for (const std::string& line : resting) {
+    EXPECT_NE(line.find(" 0.00000        24  deadband"), std::string::npos)
+        << line;
+  }
 }
 
 // A monitor that reads garbage from some iteration on is left out as a
@@ -394,16 +486,22 @@ TEST(FeedbackDemoFailures, BrokenMonitorIsLeftOutAndTheOrbitStillComesDown) {
     ASSERT_TRUE(r.exited);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    const std::string reads = std::string(failure) == "5@3"
-                                  ? "monitor 5 reads 9999 mm (beyond +-100 mm)"
-                                  : "monitor 5 reads nan (not a number)";
-    EXPECT_NE(r.out.find(reads + ": left out, matrix inverted again, 11 of 12 "
-                                 "singular values kept"),
+    const std::string reads =
+        std::string(failure) == "5@3"
+            ? "monitor 5: reading 9999 is outside [-100, 100]"
+            : "monitor 5: reading nan is not finite";
+    EXPECT_NE(r.out.find(reads + ": monitor 5 left out, matrix inverted "
+                                 "again, 11 of 12 singular values kept"),
+              std::string::npos)
+        << r.out;
+    // The loop refused that iteration's reading: nothing moved.
+    EXPECT_NE(r.out.find(" 0.00000        22  refused: " + reads),
               std::string::npos)
         << r.out;
     // The history, read back through the framework, shows both.
     const std::string history = r.out.substr(r.out.find("5. The message"));
-    EXPECT_NE(history.find(reads + "; left out"), std::string::npos) << history;
+    EXPECT_NE(history.find(reads + "; monitor 5 left out"), std::string::npos)
+        << history;
     EXPECT_NE(history.find("monitor 20 left out by the operator"),
               std::string::npos);
     const std::string summary = r.out.substr(r.out.find("\nSummary\n"));
@@ -433,6 +531,95 @@ TEST(FeedbackDemoFailures, BrokenMonitorIsLeftOutAndTheOrbitStillComesDown) {
   EXPECT_NE(two.out.find("the feedback stopped at iteration 3\n"),
             std::string::npos)
       << two.out;
+}
+
+// The rows of a matrix file, comments left out.
+std::vector<std::vector<double>> matrix_rows(const std::string& path) {
+  std::vector<std::vector<double>> rows;
+  std::istringstream in(zub_test::read_whole_file(path));
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream values(line);
+    rows.emplace_back();
+    for (double v; values >> v;) rows.back().push_back(v);
+  }
+  return rows;
+}
+
+// --measure: the matrix measured on the simulated machine is the shipped
+// one up to the machine's calibration errors (3 % and 5 % rms), with the
+// machine's sign; the comparison printed is the file's; the feedback on
+// its inverse converges.
+TEST(FeedbackDemoMeasure, MeasuredMatrixIsTheMachines) {
+  const TempDir dir;
+  const std::vector<std::vector<double>> shipped =
+      matrix_rows(ZUB_SHIPPED_MATRIX);
+  ASSERT_EQ(shipped.size(), 24u);
+  const struct {
+    bool flip;
+    double sign;
+  } cases[] = {{false, 1.0}, {true, -1.0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.flip ? "sign flipped" : "same sign");
+    const std::string out = (dir.path() / "measured.txt").string();
+    std::vector<std::string> args = {"--measure", "--measure-out", out,
+                                     "--quiet"};
+    if (c.flip) args.push_back("--flip-sign");
+    const program_result r = demo(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("measured matrix written to " + out),
+              std::string::npos);
+    // 12 correctors, 2 settings each, 2 orbits skipped and 10 averaged.
+    EXPECT_NE(r.out.find("288 orbits read"), std::string::npos) << r.out;
+    const std::vector<std::vector<double>> measured = matrix_rows(out);
+    ASSERT_EQ(measured.size(), 24u);
+    double largest = 0, difference = 0;
+    for (size_t i = 0; i < 24; ++i) {
+      ASSERT_EQ(measured[i].size(), 12u);
+      for (size_t j = 0; j < 12; ++j) {
+        const double model = shipped[i][j], m = measured[i][j];
+        largest = std::max(largest, std::fabs(model));
+        difference = std::max(difference, std::fabs(m - model));
+        // Upstream of its corrector a monitor sees only the noise; else
+        // the machine's element is the model's within its calibration.
+        if (model == 0) {
+          EXPECT_LT(std::fabs(m), 0.15) << i << ", " << j;
+        } else if (std::fabs(model) > 1) {
+          EXPECT_NEAR(m / model, c.sign, 0.25) << i << ", " << j;
+        }
+      }
+    }
+    const double printed = number_after(r.out, "largest difference ");
+    EXPECT_NEAR(printed, difference / largest, 6e-5) << r.out;
+    if (c.flip) {
+      EXPECT_GT(printed, 1.5);
+    } else {
+      EXPECT_GT(printed, 0.01);
+      EXPECT_LT(printed, 0.3);
+    }
+    // The calibration errors stand out of the measurement's noise at many
+    // of the 120 elements that are not 0, hardly ever at the 168 zeros.
+    const size_t at = r.out.find(" of 288 elements beyond 3 standard errors");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    const double count_beyond =
+        std::strtod(r.out.c_str() + r.out.rfind(' ', at - 1) + 1, nullptr);
+    EXPECT_GE(count_beyond, 50);
+    EXPECT_LE(count_beyond, 125);
+    // The noise's mode (the shipped matrix's zero column) is cut.
+    EXPECT_NE(r.out.find("(the measurement's errors)"), std::string::npos);
+    EXPECT_NE(r.out.find("\n     11 of 12 singular values kept\n"),
+              std::string::npos);
+    const std::string summary = r.out.substr(r.out.find("\nSummary\n"));
+    EXPECT_GE(
+        number_after(summary, "orbit rms ") / number_after(summary, " mm -> "),
+        10.0)
+        << summary;
+  }
+  expect_refused(demo({"--measure", "--measure-out",
+                       (dir.path() / "no" / "m.txt").string(), "--quiet"}),
+                 1, "m.txt");
 }
 
 TEST(FeedbackDemoFiles, UnwritablePictureIsRefused) {

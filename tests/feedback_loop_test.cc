@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "matrix_data.h"
 
 // Every allocation of this test program through operator new, counted.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
@@ -22,13 +23,20 @@ namespace {
 std::atomic<long> allocations{0};
 }  // namespace
 
-void* operator new(std::size_t size) {
+// Out of line, all three: valgrind replaces the program's operator new and
+// delete with its own, and a delete inlined into its callers would hand
+// valgrind's blocks to free().
+__attribute__((noinline)) void* operator new(std::size_t size) {
   ++allocations;
   if (void* p = std::malloc(size != 0 ? size : 1)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p) noexcept {
+  std::free(p);
+}
+__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
 
 namespace {
 
@@ -356,6 +364,51 @@ TEST(OrbitLoop, SaturatedCorrectorIsReportedAndCanBeLeftOut) {
   EXPECT_EQ(delta[1], 0.0);
   EXPECT_NE(delta[0], 0.0);
   EXPECT_EQ(loop.integral()[1], 0.0);
+}
+
+TEST(OrbitLoop, LeavesOutTheSaturatedCorrectorsForGood) {
+  // Elements as floats, so that the float inverse is all that rounds.
+  arma::mat r = random_response(6, 3, 11);
+  r.transform([](double x) { return double(float(x)); });
+  loop_options o;
+  o.limits.upper = {10.0, 1.0, 10.0};
+  o.limits.lower = {-10.0, -1.0, -0.5};
+  o.saturation_cycles = 2;
+  o.stale_cycles = 0;
+  o.monitor_mask = {true, false, false, false, false, false};  // monitor 0 out
+  orbit_loop loop = make_loop(r, o);
+  // The inverse of the matrix without monitor 0 and the correctors listed,
+  // in its place.
+  auto expected = [&](const arma::uvec& kept) {
+    const arma::uvec monitors = arma::regspace<arma::uvec>(1, 5);
+    arma::mat k(3, 6, arma::fill::zeros);
+    k.submat(kept, monitors) = arma::pinv(arma::mat(r.submat(monitors, kept)));
+    return k;
+  };
+  auto saturate = [&](const std::vector<double>& c, arma::vec push) {
+    const std::vector<double> readings =
+        arma::conv_to<std::vector<double>>::from(-r * push);
+    std::vector<double> delta;
+    for (int k = 0; k < 2; ++k) loop.step(readings, c, delta);
+  };
+  saturate({0.0, 1.0, 0.0}, {0.0, 1.0, 0.0});
+  ASSERT_EQ(loop.saturated(), std::vector<std::size_t>{1});
+  EXPECT_FALSE(loop.leave_out_saturated(to_matrix(r.t())).ok());
+  auto out = loop.leave_out_saturated(to_matrix(r));
+  ASSERT_TRUE(out) << out.error().message;
+  EXPECT_EQ(out.value(), std::vector<std::size_t>{1});
+  arma::mat k = zub_test::to_arma(loop.inverse());
+  EXPECT_LT(arma::abs(k - expected({0, 2})).max(), 1e-5);
+  // Another corrector later: the first stays out.
+  saturate({0.0, 0.0, -0.5}, {0.0, 0.0, -1.0});
+  ASSERT_EQ(loop.saturated(), std::vector<std::size_t>{2});
+  out = loop.leave_out_saturated(to_matrix(r));
+  ASSERT_TRUE(out);
+  EXPECT_EQ(out.value(), (std::vector<std::size_t>{1, 2}));
+  k = zub_test::to_arma(loop.inverse());
+  EXPECT_LT(arma::abs(k - expected({0})).max(), 1e-5);
+  EXPECT_EQ(arma::accu(k.rows(arma::uvec{1, 2}) != 0.0), 0u);
+  EXPECT_EQ(arma::accu(k.col(0) != 0.0), 0u);
 }
 
 // ---------------------------------------- the divergence guard

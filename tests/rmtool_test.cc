@@ -48,7 +48,7 @@ TEST(RmtoolUsage, HelpDescribesEveryCommand) {
   for (const char* word :
        {"info FILE", "svd FILE", "invert FILE", "--pinv",
         "apply INVERSE DEVIATIONS", "--tol", "--exclude-monitors",
-        "--exclude-correctors", "--version"}) {
+        "--exclude-correctors", "--keep", "--tikhonov", "--version"}) {
     EXPECT_NE(r.out.find(word), std::string::npos) << word;
   }
   const program_result v = rmtool({"--version"});
@@ -513,7 +513,13 @@ TEST(RmtoolSvd, ValueAboveFloatRoundingCutByTheInternalToleranceIsNamed) {
   ASSERT_NE(tol, "") << r.err;
   const program_result kept = rmtool({"svd", f, "--tol", tol});
   ASSERT_EQ(kept.status, 0) << kept.err;
-  EXPECT_EQ(kept.err, "");
+  // Kept, the value is no longer cut, but 3.3e6 x below its neighbour.
+  EXPECT_EQ(kept.err.rfind("rmtool: warning: singular values 0 (1e+09) and 1 "
+                           "(300) are both kept but 3333333 x apart",
+                           0),
+            0u)
+      << kept.err;
+  EXPECT_EQ(kept.err.find('\n'), kept.err.size() - 1) << kept.err;
   EXPECT_NE(kept.out.find("kept       2 of 2"), std::string::npos) << kept.out;
 }
 
@@ -637,6 +643,128 @@ TEST(RmtoolNamed, NamesAreShownTakenAndSwapped) {
       dir.write("bad.txt", "# monitors: A B\n# correctors: X\n1\n");
   expect_refused(rmtool({"info", bad}), 1,
                  "line 1 names 2 monitors; the file holds 1 data line (rows)");
+}
+
+// ---------------------------------------- the regularised inverse
+
+// An 8 x 5 matrix with the singular values 180, 25, 1.2, 0.0118, 0.0058:
+// a gap of 102 x between modes 2 and 3.
+std::string gapped_matrix_text() {
+  arma::arma_rng::set_seed(5);
+  arma::mat u, v;
+  arma::vec ignored;
+  arma::svd_econ(u, ignored, v, arma::randn<arma::mat>(8, 5));
+  const arma::mat a =
+      u * arma::diagmat(arma::vec{180, 25, 1.2, 0.0118, 0.0058}) * v.t();
+  return zub_cli::matrix_text(8, 5, [&](int i, int j) {
+    return static_cast<float>(
+        a(static_cast<arma::uword>(i), static_cast<arma::uword>(j)));
+  });
+}
+
+// A matrix file as the tool reads it, in double precision.
+arma::mat read_back(const std::string& path) {
+  const auto f = zub_feedback::read_matrix_file(path);
+  EXPECT_TRUE(f) << path;
+  return f ? zub_test::to_arma(f.value().values) : arma::mat();
+}
+
+TEST(RmtoolRegularized, GapInTheKeptSpectrumIsNamedWithWhatDampsIt) {
+  const TempDir dir;
+  const std::string f = dir.write("gap.txt", gapped_matrix_text());
+  const program_result r = rmtool({"svd", f});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("kept       5 of 5"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err.rfind("rmtool: warning: singular values 2 (1.2) and 3 "
+                        "(0.0118) are both kept but 102 x apart",
+                        0),
+            0u)
+      << r.err;
+  EXPECT_NE(r.err.find("--keep 3 cuts mode 3"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("--tikhonov 0.12 (the geometric mean"),
+            std::string::npos)
+      << r.err;
+  // What it names silences it: the gap is cut, or its gains brought
+  // together. Modes 3 and 4, 2 x apart, are no gap.
+  const program_result kept = rmtool({"svd", f, "--keep", "3"});
+  ASSERT_EQ(kept.status, 0) << kept.err;
+  EXPECT_EQ(kept.err, "");
+  EXPECT_NE(kept.out.find("0.000000       cut"), std::string::npos) << kept.out;
+  EXPECT_NE(kept.out.find("kept       3 of 5"), std::string::npos) << kept.out;
+  EXPECT_NE(kept.out.find("condition  150 "), std::string::npos) << kept.out;
+  const program_result damped = rmtool({"svd", f, "--tikhonov", "0.12"});
+  ASSERT_EQ(damped.status, 0) << damped.err;
+  EXPECT_EQ(damped.err, "");
+  EXPECT_NE(damped.out.find("kept       5 of 5"), std::string::npos);
+  // Mode 2's filter factor 1.2^2 / (1.2^2 + 0.12^2) = 100/101.
+  EXPECT_NE(damped.out.find("0.990099       kept"), std::string::npos)
+      << damped.out;
+  EXPECT_NE(damped.out.find("effective  148."), std::string::npos)
+      << damped.out;
+}
+
+TEST(RmtoolRegularized, InverseIsTheDampedOrTruncatedOne) {
+  const TempDir dir;
+  const std::string f = dir.write("gap.txt", gapped_matrix_text());
+  const arma::mat a = read_back(f);
+  const std::string out = (dir.path() / "inv.txt").string();
+
+  // Tikhonov: the damped normal equations, solved without an SVD.
+  program_result r = rmtool({"invert", f, "--tikhonov", "0.5", "-o", out});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("regularised SVD in double precision, Tikhonov 0.5, "
+                       "cut-off max(m, n) x 2^-52 x s_max, 5 of 5 singular "
+                       "values kept"),
+            std::string::npos)
+      << r.out;
+  arma::mat want = arma::solve(a.t() * a + 0.25 * arma::eye(5, 5), a.t());
+  arma::mat got = read_back(out);
+  ASSERT_EQ(got.n_rows, 5u);
+  EXPECT_LE(arma::abs(got - want).max(), 1e-7 * arma::abs(want).max());
+
+  // --keep 3: Armadillo's pseudo-inverse with its cut between s_2 and s_3.
+  r = rmtool({"invert", f, "--keep", "3", "-o", out});
+  ASSERT_EQ(r.status, 0) << r.err;
+  want = arma::pinv(a, 0.1);
+  got = read_back(out);
+  EXPECT_LE(arma::abs(got - want).max(), 1e-7 * arma::abs(want).max());
+
+  // An excluded monitor gets a zero column, damped or not.
+  r = rmtool(
+      {"invert", f, "--tikhonov", "0.5", "--exclude-monitors", "2", "-o", out});
+  ASSERT_EQ(r.status, 0) << r.err;
+  arma::mat without = a;
+  without.row(2).zeros();
+  want =
+      arma::solve(without.t() * without + 0.25 * arma::eye(5, 5), without.t());
+  got = read_back(out);
+  EXPECT_EQ(arma::abs(got.col(2)).max(), 0.0);
+  EXPECT_LE(arma::abs(got - want).max(), 1e-7 * arma::abs(want).max());
+}
+
+TEST(RmtoolRegularized, CombinationsThatMakeNoSenseAreRefused) {
+  const TempDir dir;
+  const std::string m = dir.write("m.txt", "1 2\n3 4\n");
+  const std::string out = (dir.path() / "x").string();
+  expect_refused(rmtool({"invert", m, "--pinv", "--keep", "1", "-o", out}), 2,
+                 "--keep and --tikhonov regularise the SVD inverse; --pinv "
+                 "takes neither");
+  expect_refused(rmtool({"invert", m, "--tikhonov", "1", "--pinv", "-o", out}),
+                 2, "--pinv takes neither");
+  expect_refused(rmtool({"svd", m, "--tikhonov", "1", "--tol", "-1"}), 2,
+                 "--tol -1 (the internal tolerance) is the truncated SVD's");
+  expect_refused(rmtool({"svd", m, "--tikhonov", "-0.5"}), 2,
+                 "--tikhonov wants a number from 0 up, not '-0.5'");
+  expect_refused(rmtool({"svd", m, "--tikhonov", "nan"}), 2,
+                 "--tikhonov wants a number");
+  expect_refused(rmtool({"svd", m, "--keep", "-1"}), 2,
+                 "--keep wants a whole number from 0");
+  expect_refused(rmtool({"info", m, "--keep", "1"}), 2, "");
+  // A given --tol is the relative cut-off of the regularised inverse.
+  const program_result r =
+      rmtool({"svd", m, "--tikhonov", "0", "--tol", "0.5"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("kept       1 of 2"), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -427,6 +427,35 @@ status orbit_loop::set_inverse(const_matrix_view inverse) {
   return status();
 }
 
+result<std::vector<std::size_t>> orbit_loop::leave_out_saturated(
+    const_matrix_view response, float tolerance) {
+  if (response.rows() != m_ || response.cols() != n_) {
+    return refused(error_code::shape_mismatch,
+                   "the response matrix is %zu x %zu, not %zu x %zu",
+                   response.rows(), response.cols(), m_, n_);
+  }
+  corrector_out_.resize(n_, false);
+  std::vector<bool> out = corrector_out_;
+  for (std::size_t j : saturated_) out[j] = true;
+  inverse_weights weights;
+  weights.monitors.assign(m_, 1.0);
+  for (std::size_t i : left_out_) weights.monitors[i] = 0.0;
+  weights.correctors.assign(n_, 1.0);
+  std::vector<std::size_t> left_out;
+  for (std::size_t j = 0; j < n_; ++j) {
+    if (!out[j]) continue;
+    weights.correctors[j] = 0.0;
+    left_out.push_back(j);
+  }
+  result<truncated_svd_result> k =
+      weighted_inverse(response, weights, tolerance);
+  if (!k) return k.error();
+  const status set = set_inverse(k.value().inverse);
+  if (!set) return set.error();
+  corrector_out_ = std::move(out);
+  return left_out;
+}
+
 status orbit_loop::set_reference(const std::vector<double>& reference) {
   if (reference.size() != m_) {
     return refused(error_code::shape_mismatch,

@@ -56,13 +56,12 @@ std::string number(double v, int decimals) {
                                                 : format("%.*g", decimals, v);
 }
 
-void print_inversion(const feedback_server& server, const options& o) {
+void print_inversion(const feedback_server& server, const char* origin) {
   const spectrum_view& sv = server.spectrum();
   std::printf(
       "     tolerance %.2g (%s), cut-off = tolerance x s_max = %.2g\n"
       "     %d of %zu singular values kept\n",
-      server.tolerance(), o.tol == -1.0f ? "internal" : "given", sv.cutoff,
-      sv.nosv, sv.values.size());
+      server.tolerance(), origin, sv.cutoff, sv.nosv, sv.values.size());
 }
 
 void print_spectrum(const spectrum_view& sv) {
@@ -141,12 +140,13 @@ void print_summary(const feedback_result& r, const std::vector<bool>& used,
         "corrected nothing, as the inverse keeps no singular value\n",
         number(r0, 4).c_str(), number(r1, 4).c_str(), done, plural,
         over.c_str());
-  } else if (r.failed()) {
+  } else if (r.held_at > 0) {
     std::printf(
-        "     orbit rms %s mm -> %s mm in %d iteration%s%s: the feedback made "
-        "it grow (first above its start at iteration %d: %s mm)\n",
+        "     orbit rms %s mm -> %s mm in %d iteration%s%s: the loop held "
+        "from iteration %d on, the orbit growing, and moved no corrector "
+        "after it\n",
         number(r0, 4).c_str(), number(r1, 4).c_str(), done, plural,
-        over.c_str(), r.grew.iteration, number(r.grew.to, 4).c_str());
+        over.c_str(), r.held_at);
   } else if (r1 > 0 && r1 < r0) {
     std::printf(
         "     orbit rms %.4f mm -> %.4f mm in %d iteration%s%s: %.1f "

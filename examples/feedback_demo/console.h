@@ -27,8 +27,9 @@ void show_inversion(const zub_cli::library_log& log,
 // exponent when it is not (a diverging orbit).
 std::string number(double v, int decimals);
 
-// The tolerance, the cut-off and the count of the last inversion.
-void print_inversion(const feedback_server& server, const options& o);
+// The tolerance, where it came from ("internal", "given", ...), the
+// cut-off and the count of the last inversion.
+void print_inversion(const feedback_server& server, const char* origin);
 
 // Bars on a log scale from the smallest positive value to the largest.
 void print_spectrum(const spectrum_view& sv);

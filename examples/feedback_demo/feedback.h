@@ -1,10 +1,11 @@
-// The feedback loop: read the monitors, check every reading as a server
-// does, correct by inverse x deviations times the gain, and tell a growing
-// orbit from a shrinking one.
+// The feedback: each cycle the monitors are read and the library's loop
+// (zub_feedback::orbit_loop) checks the readings, computes the correctors'
+// change from the server's inverse, shortens it to the correctors' limits
+// and holds when the orbit keeps growing; the demo applies the change and
+// acts on what the loop refused.
 #ifndef ZUB_DEMO_FEEDBACK_H
 #define ZUB_DEMO_FEEDBACK_H
 
-#include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,17 +13,9 @@
 #include "machine.h"
 #include "options.h"
 #include "server.h"
+#include "zub_feedback/feedback_loop.h"
 
 namespace demo {
-
-// The first iteration at which the orbit stood above where it started by
-// more than the monitors' noise, over the monitors then in use: a feedback
-// that amplifies noise can end on a low sample by chance.
-struct growth {
-  int iteration = 0;  // 0: none
-  double from = 0.0, to = 0.0;
-  size_t in_use = 0;
-};
 
 struct feedback_result {
   std::vector<double> first;  // readings at iteration 0, mm
@@ -30,14 +23,15 @@ struct feedback_result {
   std::vector<bool> used_at_start;
   int done = 0;         // iterations done
   std::string stopped;  // why the feedback stopped early, or ""
-  growth grew;
+  int held_at = 0;      // the iteration at which the loop held; 0: never
+  std::string hold_reason;
   // Iterations were done with an inverse that keeps no singular value: the
   // feedback corrected nothing.
   bool corrected_nothing = false;
   std::vector<double> rms_history;              // mm, at iterations 0, 1, ...
   std::vector<std::pair<int, int>> exclusions;  // (iteration, monitor)
   bool failed() const {
-    return grew.iteration > 0 || !stopped.empty() || corrected_nothing;
+    return held_at > 0 || !stopped.empty() || corrected_nothing;
   }
 };
 

@@ -5,6 +5,7 @@
 #ifndef ZUB_DEMO_MACHINE_H
 #define ZUB_DEMO_MACHINE_H
 
+#include <cstddef>
 #include <random>
 #include <vector>
 
@@ -24,15 +25,20 @@ constexpr double kGarbageReading = 9999.0;
 class simulated_machine {
  public:
   // The machine whose response is `model` (monitors x correctors, mm/mrad)
-  // with calibration errors: R_true(i, j) = R(i, j) g_i c_j.
+  // with calibration errors: R_true(i, j) = R(i, j) g_i c_j, times -1 with
+  // --flip-sign.
   simulated_machine(const options& o, MDFA_ResponseMatrix& model, EqFct* loc);
 
-  // The monitors' readings after `iteration` corrections (mm).
+  // The monitors' readings at `iteration` of the feedback (mm); before it
+  // (the measurement) pass 0: no monitor is broken yet.
   std::vector<double> read(int iteration);
 
-  // Changes the correctors by -gain x delta (mrad); returns the largest
-  // change.
-  double correct(const std::vector<double>& delta);
+  // The correctors' settings (mrad), 0 at the start; the kicks are these
+  // plus the correctors' unknown errors.
+  const std::vector<double>& settings() const { return settings_; }
+  void set(std::size_t corrector, double value);
+  // Adds delta to the settings; returns the largest |change|.
+  double change(const std::vector<double>& delta);
 
  private:
   const options& o_;
@@ -43,6 +49,7 @@ class simulated_machine {
   MDFA_ResponseMatrix kicks_;  // mrad
   MDFA_ResponseMatrix orbit_;  // mm
   std::vector<double> theta_;  // the correctors' errors, mrad
+  std::vector<double> settings_;
 };
 
 }  // namespace demo

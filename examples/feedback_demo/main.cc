@@ -13,15 +13,20 @@
 // on the response matrix, inverted by the core (tools/support/inversion.h):
 // by the operator (--exclude-monitor), or by the server itself when a
 // monitor's reading is not a number or beyond the monitors' range
-// (--fail-monitor makes one read garbage). A feedback that makes the orbit grow
-// is reported as a failure.
+// (--fail-monitor makes one read garbage). The loop is the library's
+// (zub_feedback::orbit_loop): its checks, corrector limits and divergence
+// guard decide each step; a loop that holds is reported as a failure.
+// --measure measures the machine's matrix first with the library's
+// procedure and corrects with the inverse of that one.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
 #include "console.h"
 #include "feedback.h"
 #include "machine.h"
+#include "measure.h"
 #include "options.h"
 #include "orbit.h"
 #include "picture.h"
@@ -31,6 +36,7 @@
 #include "support/format.h"
 #include "support/library_log.h"
 #include "support/program.h"
+#include "zub_feedback/matrix_io.h"
 
 namespace demo {
 
@@ -38,7 +44,7 @@ namespace {
 
 using zub_cli::format;
 
-// Exit status of a feedback that made the orbit grow, corrected nothing or
+// Exit status of a feedback whose loop held, that corrected nothing or
 // stopped.
 constexpr int kExitDiverged = 3;
 
@@ -70,17 +76,19 @@ void start_up(feedback_server& server, const options& o) {
 
 // 2. The inversion, its spectrum as the server shows it and as a client
 // reads it, and what the operator must know of it.
-void invert_matrix(feedback_server& server, const options& o) {
+void invert_matrix(feedback_server& server, const options& o,
+                   const char* origin) {
   server.invert();
-  print_inversion(server, o);
+  print_inversion(server, origin);
   print_spectrum(server.spectrum());
   EqData request, reply;
   server.spectrum_property().get(nullptr, &request, &reply, &server.location());
   std::printf("     a client reading SINGULAR_VALUES gets %d points\n",
               reply.length());
+  const std::string what =
+      server.measured() ? "the measured matrix" : file_name(o.file);
   server.history().store(format("inverted %s: %d of %d singular values kept",
-                                file_name(o.file).c_str(),
-                                server.spectrum().nosv,
+                                what.c_str(), server.spectrum().nosv,
                                 std::min(o.monitors, o.actuators))
                              .c_str());
   server.print_warnings();
@@ -94,12 +102,74 @@ void describe_machine(const options& o) {
       "model by %.0f %% and %.0f %% rms\n",
       o.errors, o.noise, o.seed, kMonitorGainError * 100,
       kCorrectorGainError * 100);
+  if (o.flip_sign) {
+    std::printf(
+        "     the machine responds with the opposite sign of the matrix "
+        "(--flip-sign)\n");
+  }
   for (const auto& f : o.fail_monitors) {
     std::printf(
         "     monitor %d breaks at iteration %d: from then on it reads "
         "garbage (%.0f mm at odd iterations, NaN at even ones)\n",
         f.monitor, f.from, kGarbageReading);
   }
+}
+
+// 3b. The machine's own matrix, measured, compared with the file's, and
+// inverted for the feedback in its place. Unless told otherwise, singular
+// values within the measurement's errors are cut: their modes would be the
+// noise's, not the machine's.
+void measure_matrix(feedback_server& server, simulated_machine& machine,
+                    const options& o) {
+  std::printf(
+      "\n     Measuring the machine's response matrix: each corrector by "
+      "+-%.3g mrad,\n     %zu orbits skipped after each setting and %zu "
+      "averaged\n",
+      kMeasureKick, kSettleCycles, kMeasureOrbits);
+  const measurement_run run = measure(o, machine);
+  const comparison c = compare(run.measured, server.response_matrix());
+  const size_t elements = run.measured.response.size();
+  std::printf(
+      "     %zu orbits read; against the file's matrix: largest difference "
+      "%.4f of its largest element (%.4g mm/mrad),\n     %zu of %zu "
+      "elements beyond 3 standard errors (the largest standard error "
+      "%.3g mm/mrad)\n",
+      run.orbits_read, c.relative(), c.largest_element, c.beyond, elements,
+      c.largest_error);
+  server.history().store(
+      format("measured the response matrix: largest difference %.4f of the "
+             "largest element, %zu of %zu elements beyond 3 standard errors",
+             c.relative(), c.beyond, elements)
+          .c_str());
+  if (!o.measure_out.empty()) {
+    const zub_feedback::status written =
+        zub_feedback::write_matrix_file(o.measure_out, run.measured.response);
+    if (!written) zub_cli::refuse(written.error().message);
+    std::printf("     measured matrix written to %s\n", o.measure_out.c_str());
+  }
+  server.set_response(run.measured.response);
+  const char* origin = "given";
+  if (o.tol == -1.0f) {
+    // The file's largest singular value, from the first inversion: the
+    // measured one is within the calibration errors of it.
+    const double s_max =
+        server.spectrum().values.empty() ? 0 : server.spectrum().values[0];
+    const double level = 3 * c.largest_error *
+                         (std::sqrt(static_cast<double>(o.monitors)) +
+                          std::sqrt(static_cast<double>(o.actuators)));
+    if (s_max > 0 && level > 0) {
+      server.set_tolerance(static_cast<float>(std::min(level / s_max, 1.0)));
+      origin = "the measurement's errors";
+      std::printf(
+          "     singular values below about 3 x %.3g x (sqrt %d + sqrt %d) = "
+          "%.3g mm/mrad are the measurement's noise:\n     tolerance %.3g / "
+          "%.4g (the file's s_max)\n",
+          c.largest_error, o.monitors, o.actuators, level, level, s_max);
+    } else {
+      origin = "internal";
+    }
+  }
+  invert_matrix(server, o, origin);
 }
 
 // The picture of the run. A picture passed on without its log still says
@@ -113,11 +183,9 @@ zub_cli::write_outcome draw(const options& o, const feedback_result& r,
       o.monitors, o.actuators, o.gain, r.done, r.done == 1 ? "" : "s", o.seed);
   if (!r.stopped.empty()) {
     record.subtitle += format("; the feedback stopped at iteration %d", r.done);
-  } else if (r.grew.iteration > 0) {
+  } else if (r.held_at > 0) {
     record.subtitle += format(
-        "; the orbit grew above its start at iteration %d: the feedback "
-        "diverges",
-        r.grew.iteration);
+        "; the loop held at iteration %d: the orbit kept growing", r.held_at);
   } else if (r.corrected_nothing) {
     record.subtitle +=
         "; no singular value kept: the feedback corrected nothing";
@@ -137,20 +205,15 @@ zub_cli::write_outcome draw(const options& o, const feedback_result& r,
 }
 
 // A feedback that failed, said on standard error.
-void warn_of_failure(const feedback_result& r, const std::vector<bool>& used) {
+void warn_of_failure(const feedback_result& r) {
   if (!r.stopped.empty()) {
     zub_cli::warn(kProgram, r.stopped);
-  } else if (r.grew.iteration > 0) {
-    const std::string grew_over =
-        r.grew.in_use == used.size()
-            ? ""
-            : format(" (the %zu monitors in use)", r.grew.in_use);
+  } else if (r.held_at > 0) {
     zub_cli::warn(kProgram,
-                  format("the orbit grew from %s mm to %s mm rms in %d "
-                         "iteration%s%s: the feedback diverges",
-                         number(r.grew.from, 4).c_str(),
-                         number(r.grew.to, 4).c_str(), r.grew.iteration,
-                         r.grew.iteration == 1 ? "" : "s", grew_over.c_str()));
+                  format("at iteration %d the loop stopped the feedback "
+                         "(%s): no corrector moved after it; the matrix and "
+                         "the machine may differ in sign",
+                         r.held_at, r.hold_reason.c_str()));
   } else if (r.corrected_nothing) {
     zub_cli::warn(kProgram, format("the inverse keeps no singular value: in %d "
                                    "iteration%s the feedback corrected nothing",
@@ -166,12 +229,13 @@ int run(const options& o) {
   start_up(server, o);
 
   std::printf("\n2. Inversion by truncated SVD\n");
-  invert_matrix(server, o);
+  invert_matrix(server, o, o.tol == -1.0f ? "internal" : "given");
 
   std::printf("\n3. The simulated machine\n");
   simulated_machine machine(o, server.response(), &server.location());
   const int errors_before = log.errors();
   describe_machine(o);
+  if (o.measure) measure_matrix(server, machine, o);
 
   const feedback_result r = run_feedback(o, server, machine);
   if (log.errors() != errors_before)
@@ -188,7 +252,7 @@ int run(const options& o) {
   std::printf("\nSummary\n");
   print_summary(r, server.used(), o.noise);
   const zub_cli::write_outcome drawn = draw(o, r, server);
-  warn_of_failure(r, server.used());
+  warn_of_failure(r);
   // A failed feedback says so whether or not its picture was drawn.
   if (!drawn.ok && !r.failed()) zub_cli::refuse(drawn.message());
   if (!drawn.ok) zub_cli::warn(kProgram, drawn.message());

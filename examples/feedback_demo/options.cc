@@ -43,30 +43,47 @@ const char kUsage[] =
     "  --errors MRAD     rms of the initial corrector errors in mrad\n"
     "                    (default 0.05)\n"
     "  --seed S          seed of the simulation, 0 ... 2^64-1 (default 1)\n"
+    "  --corrector-limit MRAD\n"
+    "                    each corrector's setting stays within +-MRAD\n"
+    "                    (default 1)\n"
+    "  --max-step MRAD   the largest change of a corrector in one iteration\n"
+    "                    (default 0.03); the loop shortens a change that\n"
+    "                    would pass a limit, all correctors alike\n"
+    "  --deadband MM     an orbit whose rms is below MM is left alone\n"
+    "                    (default 0)\n"
+    "  --flip-sign       the machine responds with the opposite sign of the\n"
+    "                    matrix: the loop holds when the orbit keeps growing\n"
+    "  --measure         before the feedback, measure the machine's response\n"
+    "                    matrix (each corrector by +-0.05 mrad), compare it\n"
+    "                    with the file's and correct with its inverse\n"
+    "  --measure-out FILE\n"
+    "                    with --measure, write the measured matrix to FILE\n"
     "  --exclude-monitor I\n"
     "                    leave monitor I out of the correction from the start\n"
     "                    (its weight 0); may be given more than once\n"
     "  --fail-monitor I@K\n"
     "                    from iteration K on, monitor I reads garbage (9999\n"
-    "                    mm at odd iterations, NaN at even ones); the server\n"
-    "                    notices a reading that is not a number or beyond\n"
-    "                    +-100 mm, leaves the monitor out and inverts the\n"
-    "                    matrix again; may be given more than once (several\n"
-    "                    at one iteration stop the feedback)\n"
+    "                    mm at odd iterations, NaN at even ones); the loop\n"
+    "                    refuses a reading that is not a number or beyond\n"
+    "                    +-100 mm, and the server leaves the monitor out and\n"
+    "                    inverts the matrix again; may be given more than\n"
+    "                    once (several at one iteration stop the feedback)\n"
     "  --svg FILE        where the picture goes (default: feedback_demo.svg\n"
     "                    in the current directory)\n"
     "  --quiet           show only the library's error messages\n"
     "  --version         the version of the demo and of the library\n"
     "  --help            this text\n"
     "Options take their value as the next argument or after '='.\n"
+    "Each iteration shows what the library's loop did: applied, deadband,\n"
+    "limited (with its scale), refused (with the reason) or holding.\n"
     "Warnings go to standard error: no singular value kept, kept singular\n"
     "values at the float rounding level of the matrix, singular values\n"
     "above it that the internal tolerance cuts (a matrix in large units),\n"
-    "an orbit that grows at any iteration by more than the monitor noise.\n"
-    "Exit status: 0 done, 1 a file refused or the picture not written,\n"
-    "2 bad usage, 3 the feedback made the orbit grow, corrected nothing (no\n"
-    "singular value kept) or stopped (the orbit beyond the monitors' range,\n"
-    "or no monitor left).\n";
+    "a loop that holds because the orbit kept growing.\n"
+    "Exit status: 0 done, 1 a file refused or not written, or the picture\n"
+    "not written, 2 bad usage, 3 the loop held (the orbit kept growing),\n"
+    "the feedback corrected nothing (no singular value kept) or stopped\n"
+    "(the orbit beyond the monitors' range, or no monitor left).\n";
 
 // Where the picture goes without --svg.
 constexpr const char* kDefaultSvg = "feedback_demo.svg";
@@ -171,6 +188,27 @@ options parse(int argc, char** argv) {
         bad_usage(arg + " wants a number from 0 to 1e6, not '" + text + "'");
       }
       (arg == "--noise" ? o.noise : o.errors) = v;
+    } else if (arg == "--corrector-limit" || arg == "--max-step") {
+      const std::string text = args.value();
+      const double v = parse_real(arg, text);
+      if (!(v > 0 && v <= 1e6)) {
+        bad_usage(arg + " wants a number with 0 < MRAD <= 1e6, not '" + text +
+                  "'");
+      }
+      (arg == "--max-step" ? o.max_step : o.corrector_limit) = v;
+    } else if (arg == "--deadband") {
+      const std::string text = args.value();
+      o.deadband = parse_real(arg, text);
+      if (!(o.deadband >= 0 && o.deadband <= 1e6)) {
+        bad_usage(arg + " wants a number from 0 to 1e6, not '" + text + "'");
+      }
+    } else if (args.flag("--flip-sign")) {
+      o.flip_sign = true;
+    } else if (args.flag("--measure")) {
+      o.measure = true;
+    } else if (arg == "--measure-out") {
+      o.measure_out = args.value();
+      if (o.measure_out.empty()) bad_usage("--measure-out needs a file name");
     } else if (arg == "--seed") {
       o.seed = parse_seed(args.value());
     } else if (arg == "--svg") {
@@ -187,6 +225,9 @@ options parse(int argc, char** argv) {
     } else {
       bad_usage(std::string("unknown argument '") + args.raw() + "'");
     }
+  }
+  if (!o.measure_out.empty() && !o.measure) {
+    bad_usage("--measure-out goes with --measure");
   }
   check_together(o, monitors);
   return o;

@@ -19,6 +19,14 @@ struct options {
   double noise = 0.005;  // mm rms, monitor reading noise
   double errors = 0.05;  // mrad rms, initial corrector errors
   unsigned long long seed = 1;
+  // The correctors' limits (mrad): each setting within +-corrector_limit,
+  // each change at most max_step.
+  double corrector_limit = 1.0;
+  double max_step = 0.03;
+  double deadband = 0.0;    // mm rms: an orbit below it is left alone
+  bool flip_sign = false;   // the machine responds with the matrix's opposite
+  bool measure = false;     // measure the machine's matrix and use that one
+  std::string measure_out;  // where the measured matrix goes, or nowhere
   std::vector<int> exclude_monitors;
   struct failing_monitor {
     int monitor;

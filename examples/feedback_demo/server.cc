@@ -24,7 +24,8 @@ feedback_server::feedback_server(const options& o,
       spectrum_("SINGULAR_VALUES", std::min(o.monitors, o.actuators), &loc_),
       history_("HISTORY", kHistorySize, &loc_),
       weights_(o.monitors, o.actuators),
-      used_(static_cast<size_t>(o.monitors), true) {}
+      used_(static_cast<size_t>(o.monitors), true),
+      requested_tol_(o.tol) {}
 
 void feedback_server::load() {
   zub_cli::measured_file measured = zub_cli::measure_checked(o_.file);
@@ -45,16 +46,8 @@ void feedback_server::leave_out(int i) {
 void feedback_server::invert() {
   // The property's elements copied out, inverted by the core, and the
   // inverse and spectrum written back for the server's clients.
-  zub_feedback::matrix R(static_cast<size_t>(response_.rows),
-                         static_cast<size_t>(response_.cols));
-  for (int i = 0; i < response_.rows; ++i) {
-    for (int j = 0; j < response_.cols; ++j) {
-      R(static_cast<size_t>(i), static_cast<size_t>(j)) =
-          response_.value(i, j, -1, -1, -1, -1);
-    }
-  }
   const zub_feedback::result<zub_cli::inversion_outcome> result =
-      weights_.invert(R, o_.tol);
+      weights_.invert(response_matrix(), requested_tol_);
   if (!result) {
     refuse("the response matrix was not inverted: " + result.error().message);
   }
@@ -82,33 +75,43 @@ void feedback_server::invert() {
   warnings_ = out.warnings;
 }
 
-void feedback_server::print_warnings() const {
-  for (const std::string& w : warnings_) zub_cli::warn(kProgram, w);
-}
-
-std::vector<double> feedback_server::correction(
-    const std::vector<double>& reading) {
-  MDFA_ResponseMatrix deviations("DEVIATIONS", o_.monitors, 1, &loc_);
-  MDFA_ResponseMatrix change("CHANGE", o_.actuators, 1, &loc_);
-  std::vector<double> d = reading;
-  for (size_t i = 0; i < d.size(); ++i) {
-    if (!used_[i]) d[i] = 0.0;
-  }
-  set_column(deviations, d);
-  inverse_.multiply(deviations, change);
-  return column_values(change);
-}
-
-std::vector<int> implausible(const std::vector<double>& reading,
-                             const std::vector<bool>& used) {
-  std::vector<int> out;
-  for (size_t i = 0; i < reading.size(); ++i) {
-    if (used[i] && !(std::isfinite(reading[i]) &&
-                     std::fabs(reading[i]) <= kMonitorRange)) {
-      out.push_back(static_cast<int>(i));
+void feedback_server::set_response(const zub_feedback::matrix& r) {
+  measured_ = true;
+  for (int i = 0; i < response_.rows; ++i) {
+    for (int j = 0; j < response_.cols; ++j) {
+      response_.set_value(
+          static_cast<float>(r(static_cast<size_t>(i), static_cast<size_t>(j))),
+          i, j, -1, -1, -1, -1);
     }
   }
-  return out;
+}
+
+namespace {
+
+zub_feedback::matrix elements(const MDFA_ResponseMatrix& p) {
+  zub_feedback::matrix m(static_cast<size_t>(p.rows),
+                         static_cast<size_t>(p.cols));
+  for (int i = 0; i < p.rows; ++i) {
+    for (int j = 0; j < p.cols; ++j) {
+      m(static_cast<size_t>(i), static_cast<size_t>(j)) =
+          p.value(i, j, -1, -1, -1, -1);
+    }
+  }
+  return m;
+}
+
+}  // namespace
+
+zub_feedback::matrix feedback_server::response_matrix() const {
+  return elements(response_);
+}
+
+zub_feedback::matrix feedback_server::inverse_matrix() const {
+  return elements(inverse_);
+}
+
+void feedback_server::print_warnings() const {
+  for (const std::string& w : warnings_) zub_cli::warn(kProgram, w);
 }
 
 }  // namespace demo

@@ -49,16 +49,27 @@ class feedback_server {
   // Leaves monitor i out of the correction: weight 0.
   void leave_out(int i);
 
+  // Replaces the response matrix (monitors x correctors), as a server
+  // does with a measured one.
+  void set_response(const zub_feedback::matrix& r);
+
+  // Whether the response matrix is a measured one (set_response).
+  bool measured() const { return measured_; }
+
+  // The tolerance of the inversions from now on (as --tol takes it).
+  void set_tolerance(float tol) { requested_tol_ = tol; }
+
   // Inverts the weighted matrix; a refusal of the library is the demo's.
   void invert();
 
+  // The RESPONSE_MATRIX property's elements (monitors x correctors).
+  zub_feedback::matrix response_matrix() const;
+  // The INVERSE property's elements (correctors x monitors), as the loop
+  // takes them.
+  zub_feedback::matrix inverse_matrix() const;
+
   // What the operator must know of the last inversion, on standard error.
   void print_warnings() const;
-
-  // The correction for a reading of the monitors: inverse x deviations,
-  // with 0 for each monitor left out (its column of the inverse is 0, but
-  // 0 x NaN would still be NaN).
-  std::vector<double> correction(const std::vector<double>& reading);
 
  private:
   const options& o_;
@@ -71,13 +82,11 @@ class feedback_server {
   zub_cli::weighted_inversion weights_;
   std::vector<bool> used_;
   spectrum_view sv_;
+  float requested_tol_ = -1.0f;
+  bool measured_ = false;
   float tol_ = -1.0f;
   std::vector<std::string> warnings_;
 };
-
-// The monitors in use whose reading is no beam position.
-std::vector<int> implausible(const std::vector<double>& reading,
-                             const std::vector<bool>& used);
 
 }  // namespace demo
 

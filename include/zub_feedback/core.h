@@ -13,7 +13,9 @@
 #include "inversion.h"
 #include "matrix.h"
 #include "matrix_io.h"
+#include "regularized_inverse.h"
 #include "response_measurement.h"
 #include "result.h"
+#include "weighted_inverse.h"
 
 #endif  // ZUB_FEEDBACK_CORE_H

@@ -59,6 +59,7 @@
 #include "corrector_limits.h"
 #include "matrix.h"
 #include "result.h"
+#include "weighted_inverse.h"
 #include "zub_feedback_export.h"
 
 namespace zub_feedback {
@@ -159,6 +160,16 @@ class ZUB_FEEDBACK_API orbit_loop {
   // a corrector whose row is all 0, which is cleared. Refuses another shape
   // or a non-finite element, and then keeps the old inverse.
   status set_inverse(const_matrix_view inverse);
+  // Leaves out for good the correctors that saturated() names, with those
+  // left out before: the inverse becomes weighted_inverse of `response` (m
+  // x n, the matrix the inverse came from) under `tolerance`, with weight 0
+  // for those correctors and for the monitors the mask leaves out, then as
+  // set_inverse. It decomposes the matrix, which no step does: a server
+  // calls it between steps when saturated() is not empty. Gives the
+  // correctors now left out, increasing; refuses a response of another
+  // shape and what weighted_inverse refuses, keeping the inverse.
+  result<std::vector<std::size_t>> leave_out_saturated(
+      const_matrix_view response, float tolerance = kInternalTolerance);
   // A new reference orbit, m finite values; the state stays.
   status set_reference(const std::vector<double>& reference);
 
@@ -235,6 +246,7 @@ class ZUB_FEEDBACK_API orbit_loop {
   bool saturation_counting_ = false;    // some saturated_for_ > 0
   std::vector<std::size_t> binding_;    // capacity n
   std::vector<std::size_t> saturated_;  // capacity n
+  std::vector<bool> corrector_out_;     // n: left out by leave_out_saturated
 };
 
 }  // namespace zub_feedback

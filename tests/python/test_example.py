@@ -6,14 +6,16 @@ import re
 import subprocess
 import sys
 
+import pytest
 import zub_feedback as zf
 from conftest import SHIPPED_MATRIX, SOURCE_DIR
 
 EXAMPLE = SOURCE_DIR / "examples" / "python" / "check_matrix.py"
+SWEEP = SOURCE_DIR / "examples" / "python" / "regularization_sweep.py"
 
 
-def run_example(*args, cwd):
-    return subprocess.run([sys.executable, str(EXAMPLE), *map(str, args)],
+def run_example(*args, cwd, example=EXAMPLE):
+    return subprocess.run([sys.executable, str(example), *map(str, args)],
                           capture_output=True, text=True, cwd=cwd,
                           env=dict(os.environ))
 
@@ -51,3 +53,26 @@ def test_the_samples_of_the_docs_print_what_the_docs_show(monkeypatch, capsys):
         printed = capsys.readouterr().out
         if shown:
             assert printed == shown
+
+
+def test_sweep_trades_kicks_for_residual_orbit(tmp_path):
+    done = run_example(SHIPPED_MATRIX, 24, 12, "--svg", "s.svg", cwd=tmp_path,
+                       example=SWEEP)
+    assert done.returncode == 0, done.stderr
+    by_alpha, by_modes = [
+        [tuple(map(float, row.split())) for row in table.strip().splitlines()]
+        for table in re.findall(r"residual rms\n((?: +\S+ +\S+ +\S+\n)+)",
+                                done.stdout)]
+    assert len(by_alpha) == 13
+    # The shipped matrix has 11 modes that are not zero.
+    assert [int(k) for k, _, _ in by_modes] == list(range(1, 12))
+    # More damping: smaller kicks, more orbit left; more modes: less orbit.
+    kicks, left = [r[1] for r in by_alpha], [r[2] for r in by_alpha]
+    assert kicks == sorted(kicks, reverse=True)
+    assert left == sorted(left)
+    assert [r[2] for r in by_modes] == sorted((r[2] for r in by_modes),
+                                             reverse=True)
+    # Every mode at almost no damping is the plain inverse's correction.
+    assert by_modes[-1][1:] == pytest.approx(by_alpha[0][1:], rel=0.02)
+    if importlib.util.find_spec("matplotlib"):
+        assert (tmp_path / "s.svg").read_text().lstrip().startswith("<?xml")

@@ -26,18 +26,25 @@ struct arguments {
   // Names given instead of indices, resolved against the file's names.
   std::vector<std::string> exclude_monitor_names;
   std::vector<std::string> exclude_corrector_names;
+  bool keep_given = false;
+  int keep = -1;  // --keep: at most this many modes
+  bool tikhonov_given = false;
+  double tikhonov = 0.0;  // --tikhonov: the damping alpha
   bool verbose = false;
   bool help = false;
   bool version = false;
 
   // Options that only the inversions take.
   bool inversion_options() const {
-    return pinv || tol_given || zero_below_given || excludes();
+    return pinv || tol_given || zero_below_given || excludes() || regularized();
   }
   bool excludes() const {
     return !exclude_monitors.empty() || !exclude_correctors.empty() ||
            !exclude_monitor_names.empty() || !exclude_corrector_names.empty();
   }
+  // --keep or --tikhonov: the regularised inverse in double precision
+  // instead of the truncated SVD of the property.
+  bool regularized() const { return keep_given || tikhonov_given; }
 };
 
 int run_info(const arguments& a);

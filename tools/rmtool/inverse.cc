@@ -1,5 +1,6 @@
 // rmtool svd and rmtool invert: the truncated-SVD inversion of a file (or
-// its pseudo-inverse), with monitors and correctors left out on request.
+// its pseudo-inverse, or its regularised inverse), with monitors and
+// correctors left out on request.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "support/program.h"
 #include "zub_feedback/inversion.h"
 #include "zub_feedback/matrix_io.h"
+#include "zub_feedback/regularized_inverse.h"
 
 namespace rmtool {
 
@@ -163,6 +165,117 @@ zub_cli::inversion_outcome invert_svd(const zub_feedback::matrix& R, float tol,
   return std::move(out).value();
 }
 
+std::string regularization(const arguments& a);
+
+// The indices from 0 to count - 1 that `left_out` (sorted) does not hold.
+std::vector<size_t> remaining(size_t count,
+                              const std::vector<long long>& left_out) {
+  std::vector<size_t> out;
+  size_t at = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (at < left_out.size() && static_cast<size_t>(left_out[at]) == i) {
+      ++at;
+    } else {
+      out.push_back(i);
+    }
+  }
+  return out;
+}
+
+// The relative cut-off without --tol: modes at the rounding of doubles,
+// max(m, n) x 2^-52 x s_max (numpy's matrix_rank), are zero for the
+// inverse, whatever the damping.
+double default_rcond(size_t m, size_t n) {
+  return static_cast<double>(std::max(m, n)) * 0x1p-52;
+}
+
+// The regularised inverse of R in double precision (--keep, --tikhonov),
+// with a given --tol as its relative cut-off. Excluded monitors and
+// correctors are left out of the matrix inverted, and the inverse gets
+// zeros in their places: each counts as a zero singular value, which never
+// enters, as in the truncated SVD of R with their rows and columns set to
+// 0.
+zub_feedback::regularized_inverse_result invert_regularized(
+    const zub_feedback::matrix& R, const exclusions& ex, const arguments& a) {
+  const std::vector<size_t> rows = remaining(R.rows(), ex.monitors);
+  const std::vector<size_t> cols = remaining(R.cols(), ex.correctors);
+  zub_feedback::matrix reduced(rows.size(), cols.size());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    for (size_t j = 0; j < cols.size(); ++j)
+      reduced(i, j) = R(rows[i], cols[j]);
+  }
+  zub_feedback::regularization_options o;
+  o.rcond = a.tol_given ? static_cast<double>(a.tol)
+                        : default_rcond(R.rows(), R.cols());
+  o.keep = a.keep_given ? a.keep : -1;
+  o.tikhonov = a.tikhonov;
+  zub_feedback::result<zub_feedback::regularized_inverse_result> r =
+      zub_feedback::regularized_inverse(reduced, o);
+  if (!r) refuse("the matrix was not inverted", r.error());
+  zub_feedback::regularized_inverse_result out = std::move(r).value();
+  zub_feedback::matrix k(R.cols(), R.rows(), 0.0);
+  for (size_t j = 0; j < cols.size(); ++j) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+      k(cols[j], rows[i]) = out.inverse(j, i);
+    }
+  }
+  out.inverse = std::move(k);
+  const size_t all = std::min(R.rows(), R.cols());
+  out.singular_values.resize(all, 0.0);
+  out.filter_factors.resize(all, 0.0);
+  show_detail(a, "regularize",
+              format("%s, %d of %zu singular values kept",
+                     regularization(a).c_str(), out.kept, all));
+  return out;
+}
+
+// What --keep, --tikhonov and --tol asked of the regularised inverse.
+std::string regularization(const arguments& a) {
+  std::string out =
+      a.tikhonov > 0.0 ? format("Tikhonov %g", a.tikhonov) : "no damping";
+  if (a.keep_given) out += format(", at most %d modes", a.keep);
+  out += a.tol_given
+             ? format(", cut-off %.2g x s_max", static_cast<double>(a.tol))
+             : std::string(", cut-off max(m, n) x 2^-52 x s_max");
+  return out;
+}
+
+// Two neighbouring modes both kept (the first `kept` of `s`), more than
+// 100 x apart, whose gains in the inverse are more than 100 x apart too:
+// noise along the smaller is amplified out of proportion. `filter` holds
+// each mode's filter factor, its gain relative to 1/s (empty: all 1, no
+// damping). Named with the --keep that cuts it and the --tikhonov,
+// the geometric mean of the two, that brings its gain down to that of the
+// larger (its filter factor below 1/101). A smaller value at or below
+// `named` has been warned of already (the float rounding level).
+std::vector<std::string> gap_warnings(const std::vector<double>& s,
+                                      const std::vector<double>& filter,
+                                      int kept, double named) {
+  std::vector<std::string> out;
+  for (int i = 0; i + 1 < kept && i + 1 < static_cast<int>(s.size()); ++i) {
+    const double upper = s[static_cast<size_t>(i)];
+    const double lower = s[static_cast<size_t>(i) + 1];
+    if (!(lower > named) || upper / lower <= 100.0) continue;
+    const double jump = upper / lower *
+                        (filter.empty() ? 1.0
+                                        : filter[static_cast<size_t>(i) + 1] /
+                                              filter[static_cast<size_t>(i)]);
+    if (jump <= 100.0) continue;
+    out.push_back(format(
+        "singular values %d (%.3g) and %d (%.3g) are both kept but %.0f x "
+        "apart: the inverse amplifies deviations along mode %d %.3g x more "
+        "than along mode %d. --keep %d cuts mode %d and the smaller ones; "
+        "--tikhonov %.2g (the geometric mean of the two) damps them.",
+        i, upper, i + 1, lower, upper / lower, i + 1, jump, i, i + 1, i + 1,
+        std::sqrt(upper * lower)));
+  }
+  return out;
+}
+
+void print_warnings(const std::vector<std::string>& warnings) {
+  for (const std::string& w : warnings) zub_cli::warn("rmtool", w);
+}
+
 void print_warnings(const zub_cli::inversion_outcome& inv) {
   for (const std::string& w : inv.warnings) zub_cli::warn("rmtool", w);
 }
@@ -180,6 +293,52 @@ void write_matrix(const std::string& path, const std::string& header,
   if (!written.ok) refuse(written.message());
 }
 
+// rmtool svd with --keep or --tikhonov: the spectrum with each mode's
+// filter factor, and the conditions before and after the damping.
+int show_regularized(const std::string& path, const zub_feedback::matrix& R,
+                     const exclusions& ex, const arguments& a) {
+  const zub_feedback::regularized_inverse_result r =
+      invert_regularized(R, ex, a);
+  const std::vector<double>& s = r.singular_values;
+  std::printf("matrix     %s, %zu x %zu, %zu singular values\n", path.c_str(),
+              R.rows(), R.cols(), s.size());
+  if (ex.any()) {
+    std::printf("excluded   %s (their rows and columns set to 0)\n",
+                describe(ex).c_str());
+  }
+  std::printf("regularised %s, in double precision\n",
+              regularization(a).c_str());
+  if (r.tikhonov > 0.0) {
+    std::printf(
+        "            mode i enters with s_i / (s_i^2 + A^2), A = %g: its "
+        "filter factor s_i^2 / (s_i^2 + A^2) times 1 / s_i\n",
+        r.tikhonov);
+  }
+  std::printf("\n     #  singular value  filter factor\n");
+  for (size_t i = 0; i < s.size(); ++i) {
+    const double f = r.filter_factors[i];
+    std::printf("  %4zu  %.6e    %.6f       %s\n", i, s[i], f,
+                f > 0.0 ? "kept" : "cut");
+  }
+  std::printf("\nkept       %d of %zu\n", r.kept, s.size());
+  if (r.kept > 0) {
+    std::printf("condition  %.4g for the kept values (s_max / smallest kept)\n",
+                r.condition);
+    std::printf(
+        "effective  %.4g (largest / smallest gain s_i / (s_i^2 + A^2) of the "
+        "kept)\n",
+        r.effective_condition);
+  } else {
+    zub_cli::warn("rmtool",
+                  format("no singular value was kept (the largest is %.3g): "
+                         "the inverse is all zero, and a feedback with it "
+                         "corrects nothing.",
+                         s.empty() ? 0.0 : s.front()));
+  }
+  print_warnings(gap_warnings(s, r.filter_factors, r.kept, 0.0));
+  return 0;
+}
+
 }  // namespace
 
 int run_svd(const arguments& a) {
@@ -189,6 +348,7 @@ int run_svd(const arguments& a) {
   const loaded_matrix lm = load_checked(path, a);
   const zub_feedback::matrix& R = lm.values();
   const exclusions ex = check_exclusions(a, lm, path);
+  if (a.regularized()) return show_regularized(path, R, ex, a);
   const zub_cli::inversion_outcome inv = invert_svd(R, a.tol, ex, a);
   const std::vector<std::string> weights = mode_weights(lm, ex);
 
@@ -227,6 +387,11 @@ int run_svd(const arguments& a) {
                 s_max / inv.singular[static_cast<size_t>(inv.nosv - 1)]);
   }
   print_warnings(inv);
+  print_warnings(gap_warnings(
+      std::vector<double>(inv.singular.begin(), inv.singular.end()), {},
+      inv.nosv,
+      zub_cli::float_rounding_level(s_max, static_cast<int>(R.rows()),
+                                    static_cast<int>(R.cols()))));
   return 0;
 }
 
@@ -262,6 +427,20 @@ int run_invert(const arguments& a) {
           (a.zero_below > 0 ? format("input elements with |a| < %g zeroed",
                                      static_cast<double>(a.zero_below))
                             : std::string("no input element zeroed"));
+  } else if (a.regularized()) {
+    const zub_feedback::regularized_inverse_result r =
+        invert_regularized(R, ex, a);
+    inverse = r.inverse;
+    how = format(
+        "regularised SVD in double precision, %s, %d of %zu singular "
+        "values kept",
+        regularization(a).c_str(), r.kept, r.singular_values.size());
+    if (ex.any()) how += "; excluded " + describe(ex);
+    if (r.kept == 0) {
+      inv.warnings.push_back(
+          "no singular value was kept: the inverse is all zero, and a "
+          "feedback with it corrects nothing.");
+    }
   } else {
     inv = invert_svd(R, a.tol, ex, a);
     inverse = std::move(inv.inverse);

@@ -1,14 +1,16 @@
 // rmtool: looks at a response-matrix file before a feedback server uses it.
 //
 //   rmtool info FILE                               shape, values, bad lines
-//   rmtool svd FILE [--tol T] [exclusions]         singular values, cut-off
-//   rmtool invert FILE [--tol T] [--pinv] [exclusions] -o OUT
-//                                                  the inverse, as a file
+//   rmtool svd FILE [--tol T] [--keep K] [--tikhonov A] [exclusions]
+//                                                  singular values, cut-off
+//   rmtool invert FILE [--tol T] [--keep K] [--tikhonov A] [--pinv]
+//                 [exclusions] -o OUT              the inverse, as a file
 //   rmtool apply INVERSE DEVIATIONS                corrector settings
 //
 // Every computation is the library's numeric core: a file is read once and
 // parsed as load_file parses it, inverted with truncated_svd_inverse (the
-// numbers of the property's invert) or pseudo_inverse (its pinv) and
+// numbers of the property's invert), regularized_inverse (--keep,
+// --tikhonov) or pseudo_inverse (the property's pinv) and
 // applied with multiply; the count of kept singular values is the core's.
 // The tool formats the results and warns.
 //
@@ -45,6 +47,17 @@ arguments parse(int argc, char** argv, int first) {
     } else if (arg == "--tol") {
       a.tol = zub_cli::parse_tolerance(args.value());
       a.tol_given = true;
+    } else if (arg == "--keep") {
+      a.keep = static_cast<int>(
+          zub_cli::parse_integer(arg, args.value(), 0, 1000000000));
+      a.keep_given = true;
+    } else if (arg == "--tikhonov") {
+      const std::string text = args.value();
+      a.tikhonov = zub_cli::parse_real(arg, text);
+      if (!(a.tikhonov >= 0.0)) {
+        bad_usage("--tikhonov wants a number from 0 up, not '" + text + "'");
+      }
+      a.tikhonov_given = true;
     } else if (args.flag("--pinv")) {
       a.pinv = true;
     } else if (arg == "--zero-below") {
@@ -101,6 +114,19 @@ arguments parse(int argc, char** argv, int first) {
   if (a.zero_below_given && !a.pinv) {
     bad_usage("--zero-below is the input filter of --pinv");
   }
+  // --keep and --tikhonov ask for the regularised inverse, which --pinv is
+  // not; its relative cut-off is a given --tol, as the library's internal
+  // tolerance belongs to the truncated SVD of the property.
+  if (a.regularized() && a.pinv) {
+    bad_usage(
+        "--keep and --tikhonov regularise the SVD inverse; --pinv takes "
+        "neither");
+  }
+  if (a.regularized() && a.tol_given && a.tol < 0.0f) {
+    bad_usage(
+        "--tol -1 (the internal tolerance) is the truncated SVD's; with "
+        "--keep or --tikhonov, give --tol T from 0 or leave it out");
+  }
   return a;
 }
 
@@ -122,12 +148,14 @@ const char kUsage[] =
     "      and then exits 1. Shows the names and metadata of a named file\n"
     "      ('# monitors: NAME ...', '# correctors: NAME ...', '# key: value'\n"
     "      before the data).\n"
-    "  rmtool svd FILE [--tol T] [EXCLUSIONS]\n"
+    "  rmtool svd FILE [--tol T] [--keep K] [--tikhonov A] [EXCLUSIONS]\n"
     "      All singular values, which of them the inverse keeps, the\n"
-    "      tolerance used and the condition number; for each mode the three\n"
-    "      monitors and correctors that weigh most in it (largest |U|, |V|),\n"
-    "      by name in a named file.\n"
-    "  rmtool invert FILE [--tol T] [EXCLUSIONS] -o OUT\n"
+    "      tolerance used and the condition number; with --keep or\n"
+    "      --tikhonov, each mode's filter factor and the effective condition;\n"
+    "      for each mode the three monitors and correctors that weigh most in\n"
+    "      it (largest |U|, |V|), by name in a named file.\n"
+    "  rmtool invert FILE [--tol T] [--keep K] [--tikhonov A] [EXCLUSIONS]\n"
+    "                -o OUT\n"
     "  rmtool invert FILE --pinv [--zero-below A] -o OUT\n"
     "      Writes the inverse (correctors x monitors) to OUT in the same text\n"
     "      format, so that load_file reads it back; a named file's names\n"
@@ -144,6 +172,17 @@ const char kUsage[] =
     "  --tol T    truncated SVD: -1 (default) derives the tolerance from the\n"
     "             matrix; T from 0 to 3.4e38 keeps the singular values\n"
     "             s > T x s_max.\n"
+    "  --keep K   the regularised inverse, with at most the K largest\n"
+    "             singular values.\n"
+    "  --tikhonov A\n"
+    "             the regularised inverse with Tikhonov damping: mode i\n"
+    "             enters with s_i / (s_i^2 + A^2) instead of 1 / s_i (its\n"
+    "             filter factor s_i^2 / (s_i^2 + A^2)); A in the units of the\n"
+    "             singular values. With --keep or --tikhonov the inverse is\n"
+    "             computed in double precision (LAPACK), not as a server's\n"
+    "             invert; --tol T from 0 is its relative cut-off (without it\n"
+    "             max(m, n) x 2^-52, the rounding of doubles); --pinv and\n"
+    "             --tol -1 are refused.\n"
     "  --pinv     invert with the Moore-Penrose pseudo-inverse (Armadillo)\n"
     "             instead of the truncated SVD.\n"
     "  --zero-below A\n"
@@ -151,7 +190,7 @@ const char kUsage[] =
     "             zeroed first (default 0, none).\n"
     "  --exclude-monitors LIST, --exclude-correctors LIST\n"
     "             leave these monitors (rows) or correctors (columns) out of\n"
-    "             the truncated SVD: their rows or columns are set to 0, and\n"
+    "             the inversion: their rows or columns are set to 0, and\n"
     "             the inverse gets zeros in their places. LIST: indices from\n"
     "             0, separated by commas, a-b for a range (3,7,10-12), or\n"
     "             names from the file's '# monitors:' or '# correctors:'\n"
@@ -166,7 +205,10 @@ const char kUsage[] =
     "Warnings go to standard error and leave the exit status 0: no singular\n"
     "value kept; a kept singular value at the float rounding level of the\n"
     "matrix; singular values above that level that the internal tolerance\n"
-    "cuts (it grows with the square of the matrix's units).\n"
+    "cuts (it grows with the square of the matrix's units); from svd, two\n"
+    "neighbouring kept singular values more than 100 x apart whose gains\n"
+    "the inverse leaves more than 100 x apart, with the --keep and the\n"
+    "--tikhonov that would damp the smaller.\n"
     "Exit status: 0 done, 1 a file or its content refused, 2 bad usage.\n";
 
 }  // namespace

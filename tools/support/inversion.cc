@@ -3,27 +3,28 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "support/format.h"
-#include "zub_feedback/arithmetic.h"
-#include "zub_feedback/inversion.h"
+#include "zub_feedback/weighted_inverse.h"
 
 namespace zub_cli {
 
-weighted_inversion::weighted_inversion(int m, int n)
-    : monitor_weights_(static_cast<size_t>(m), 1, 1.0),
-      corrector_weights_(1, static_cast<size_t>(n), 1.0) {}
+weighted_inversion::weighted_inversion(int m, int n) {
+  weights_.monitors.assign(static_cast<size_t>(m), 1.0);
+  weights_.correctors.assign(static_cast<size_t>(n), 1.0);
+}
 
 void weighted_inversion::set_monitor_weight(int i, float w) {
-  monitor_weights_(static_cast<size_t>(i), 0) = w;
+  weights_.monitors[static_cast<size_t>(i)] = w;
 }
 
 void weighted_inversion::set_corrector_weight(int j, float w) {
-  corrector_weights_(0, static_cast<size_t>(j)) = w;
+  weights_.correctors[static_cast<size_t>(j)] = w;
 }
 
 float weighted_inversion::monitor_weight(int i) const {
-  return static_cast<float>(monitor_weights_(static_cast<size_t>(i), 0));
+  return static_cast<float>(weights_.monitors[static_cast<size_t>(i)]);
 }
 
 void round_to_float(zub_feedback::matrix& m) {
@@ -36,25 +37,13 @@ void round_to_float(zub_feedback::matrix& m) {
 zub_feedback::result<inversion_outcome> weighted_inversion::invert(
     zub_feedback::const_matrix_view R, float tol) const {
   namespace zf = zub_feedback;
-  zf::result<zf::matrix> weights =
-      zf::multiply(monitor_weights_, corrector_weights_);
-  if (!weights) return weights.error();
-  round_to_float(weights.value());
-  zf::matrix weighted(R.rows(), R.cols());
-  zf::status done = zf::entrywise_product(R, weights.value(), weighted.view());
-  if (!done) return done.error();
-  round_to_float(weighted);
   zf::result<zf::truncated_svd_result> svd =
-      zf::truncated_svd_inverse(weighted, tol);
+      zf::weighted_inverse(R, weights_, tol);
   if (!svd) return svd.error();
   zf::truncated_svd_result& r = svd.value();
 
   inversion_outcome out;
-  out.inverse = zf::matrix(r.inverse.rows(), r.inverse.cols());
-  done = zf::entrywise_product(r.inverse, zf::transpose(weights.value()),
-                               out.inverse.view());
-  if (!done) return done.error();
-  round_to_float(out.inverse);
+  out.inverse = std::move(r.inverse);
   for (double s : r.singular_values) {
     out.singular.push_back(static_cast<float>(s));
   }

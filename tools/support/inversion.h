@@ -10,6 +10,7 @@
 
 #include "zub_feedback/matrix.h"
 #include "zub_feedback/result.h"
+#include "zub_feedback/weighted_inverse.h"
 
 namespace zub_cli {
 
@@ -30,21 +31,10 @@ struct inversion_outcome {
   double cutoff() const;
 };
 
-// A response matrix R (m x n) inverted with a weight for each monitor (w_m,
-// m x 1) and each corrector (w_a, 1 x n); weight 0 leaves one out, 1 keeps
-// it as it is. With W = w_m w_a (their outer product, m x n),
-//
-//   K = W_a pinv(W_m R W_a) W_m = pinv(R o W) o W^T
-//
-// where o is the element-wise product and W_m, W_a are the diagonal
-// matrices of the weights: the minimiser of |W_m (R x - d)| with the least
-// |W_a^-1 x|. A zero row or column of R o W adds a zero singular value,
-// which the truncated SVD counts with the infinite ones and leaves out, so
-// a monitor or corrector with weight 0 gets a zero column or row in K.
-//
-// Every product is the core's, rounded to float as a property stores it,
-// and pinv is truncated_svd_inverse: with all weights 1, K is the
-// property's invert of R, bit for bit.
+// A response matrix R (m x n) inverted with a weight for each monitor and
+// each corrector (the core's weighted_inverse); weight 0 leaves one out, 1
+// keeps it as it is. With all weights 1, the inverse is the property's
+// invert of R, bit for bit.
 class weighted_inversion {
  public:
   weighted_inversion(int m, int n);
@@ -60,8 +50,7 @@ class weighted_inversion {
       zub_feedback::const_matrix_view R, float tol) const;
 
  private:
-  zub_feedback::matrix monitor_weights_;    // m x 1
-  zub_feedback::matrix corrector_weights_;  // 1 x n
+  zub_feedback::inverse_weights weights_;
 };
 
 // Each element rounded to float, as a property stores it.
