@@ -295,10 +295,12 @@ void write_matrix(const std::string& path, const std::string& header,
 
 // rmtool svd with --keep or --tikhonov: the spectrum with each mode's
 // filter factor, and the conditions before and after the damping.
-int show_regularized(const std::string& path, const zub_feedback::matrix& R,
+int show_regularized(const std::string& path, const loaded_matrix& lm,
                      const exclusions& ex, const arguments& a) {
+  const zub_feedback::matrix& R = lm.values();
   const zub_feedback::regularized_inverse_result r =
       invert_regularized(R, ex, a);
+  const std::vector<std::string> weights = mode_weights(lm, ex);
   const std::vector<double>& s = r.singular_values;
   std::printf("matrix     %s, %zu x %zu, %zu singular values\n", path.c_str(),
               R.rows(), R.cols(), s.size());
@@ -314,11 +316,15 @@ int show_regularized(const std::string& path, const zub_feedback::matrix& R,
         "filter factor s_i^2 / (s_i^2 + A^2) times 1 / s_i\n",
         r.tikhonov);
   }
-  std::printf("\n     #  singular value  filter factor\n");
+  std::printf(
+      "\n     #  singular value  filter factor        weighing most "
+      "(largest |U|, |V|)\n");
   for (size_t i = 0; i < s.size(); ++i) {
     const double f = r.filter_factors[i];
-    std::printf("  %4zu  %.6e    %.6f       %s\n", i, s[i], f,
-                f > 0.0 ? "kept" : "cut");
+    const std::string weighing = i < weights.size() ? "  " + weights[i] : "";
+    std::printf("  %4zu  %.6e    %.6f       %s%s\n", i, s[i], f,
+                f > 0.0 ? "kept" : (weighing.empty() ? "cut" : "cut "),
+                weighing.c_str());
   }
   std::printf("\nkept       %d of %zu\n", r.kept, s.size());
   if (r.kept > 0) {
@@ -348,7 +354,7 @@ int run_svd(const arguments& a) {
   const loaded_matrix lm = load_checked(path, a);
   const zub_feedback::matrix& R = lm.values();
   const exclusions ex = check_exclusions(a, lm, path);
-  if (a.regularized()) return show_regularized(path, R, ex, a);
+  if (a.regularized()) return show_regularized(path, lm, ex, a);
   const zub_cli::inversion_outcome inv = invert_svd(R, a.tol, ex, a);
   const std::vector<std::string> weights = mode_weights(lm, ex);
 
