@@ -1,6 +1,7 @@
 // The core's parser on arbitrary bytes, against itself: the diagnosis, the
-// parse without a shape and the parse with one must agree on every input,
-// and what parses must come back bit for bit through the core's writer.
+// parse without a shape, the named parse and the parse with one must agree
+// on every input, and what parses must come back bit for bit through the
+// core's writer, names and metadata too.
 // The input is laid out as load_file_fuzzer's (the last two bytes choose
 // the shape, each byte % 18 - 1), so that the two share their seeds.
 #include <cstdint>
@@ -88,6 +89,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
         zub_feedback::parse_matrix_text(zub_feedback::matrix_text(m), d.shape);
     ZUB_FUZZ_CHECK(back.ok() && same_bits(back.value().values, m),
                    "the written matrix did not parse back");
+  }
+
+  // The named parse: the plain parse's numbers or its refusal, and names
+  // and metadata that come back whole through the writer.
+  const auto named = zub_feedback::parse_named_matrix_text(text);
+  if (!shapeless.ok()) {
+    ZUB_FUZZ_CHECK(!named.ok() &&
+                       named.error().line == shapeless.error().line &&
+                       named.error().code == shapeless.error().code,
+                   "the named parse refused otherwise than the plain one");
+  } else if (!named.ok()) {
+    const refusal& r = named.error();
+    ZUB_FUZZ_CHECK(r.code == error_code::bad_names && names_its_line(r),
+                   "named refusal %d: %s", static_cast<int>(r.code),
+                   r.detail.c_str());
+  } else {
+    const zub_feedback::named_matrix& n = named.value();
+    ZUB_FUZZ_CHECK(same_bits(n.values, shapeless.value().values),
+                   "the named parse holds other values");
+    const auto written = zub_feedback::named_matrix_text(n);
+    ZUB_FUZZ_CHECK(written.ok(), "what was read is not written: %s",
+                   written.ok() ? "" : written.error().detail.c_str());
+    const auto back = zub_feedback::parse_named_matrix_text(written.value());
+    ZUB_FUZZ_CHECK(back.ok() && same_bits(back.value().values, n.values) &&
+                       back.value().monitors == n.monitors &&
+                       back.value().correctors == n.correctors &&
+                       back.value().metadata == n.metadata,
+                   "the written named matrix did not read back");
   }
 
   // With a shape: it parses exactly when the text holds that shape whole.

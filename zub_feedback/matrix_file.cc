@@ -1201,7 +1201,8 @@ zub_feedback::result<std::string> format_named_header(
     if (!keys.emplace(key, 0).second) {
       return header_refusal("the key \"" + key + "\" is given twice");
     }
-    if (kv.second.find_first_of("\r\n") != std::string::npos) {
+    // A line ends at LF only; a CR within it is the value's.
+    if (kv.second.find('\n') != std::string::npos) {
       return header_refusal("the value of \"" + key + "\" holds a line break");
     }
     out += "# " + key + ": " + kv.second + "\n";
