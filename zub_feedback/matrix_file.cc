@@ -386,7 +386,8 @@ line_reading read_data_line(value_reader& values, const file_line& line,
   while (values.next(val)) {
     // stop() is where the value just read began.
     if (++r.values > cols) {
-      if (r.values == cols + 1) r.extra_at = values.stop();
+      // Under a negative count every value is one too many.
+      if (r.values == std::max(cols + 1, 1LL)) r.extra_at = values.stop();
       continue;
     }
     const float f = static_cast<float>(val);
@@ -564,8 +565,12 @@ refusal line_refusal(const file_line& line, const line_reading& r,
   out.message = message_text("ERROR: line %lld has %lld values, not %lld!",
                              line.number, r.values, cols);
   if (r.values > cols) {
-    out.position = cols + 1;
-    out.text = shown_word(r.extra_at, line.end);
+    // Under a negative count a line without any value holds too many too,
+    // and has none to show.
+    if (r.extra_at != nullptr) {
+      out.position = std::max(cols + 1, 1LL);
+      out.text = shown_word(r.extra_at, line.end);
+    }
     out.detail = where + " holds " + count_of(r.values, cols);
     return out;
   }
