@@ -152,10 +152,10 @@ TEST(NamedMatrixFile, RefusalsNameTheLine) {
        "line 3: \"unit:\" is given on line 1 already"},
       {"# monitors: A\n1 2\n# correctors: X Y\n", 3,
        "line 3: \"correctors:\" stands after the first data line (line 2); "
-       "names and metadata go before the data"},
-      {"# c\n1 2\n3 4\n# date: today\n", 4,
-       "line 4: \"date:\" stands after the first data line (line 2); names "
-       "and metadata go before the data"},
+       "names go before the data"},
+      {"# c\n1\n2\n# date: today\n# monitors: A B\n", 5,
+       "line 5: \"monitors:\" stands after the first data line (line 2); "
+       "names go before the data"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);

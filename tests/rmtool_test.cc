@@ -591,7 +591,8 @@ TEST(RmtoolSvd, SingularShippedMatrixShowsTheCutValue) {
 
 // A named file: info shows its names and metadata, svd the names that
 // weigh most in each mode, the exclusions take names, and invert writes
-// the inverse with the names swapped and the metadata kept.
+// the inverse with the names swapped, the metadata kept and its unit
+// inverted.
 TEST(RmtoolNamed, NamesAreShownTakenAndSwapped) {
   const TempDir dir;
   zub_feedback::named_matrix m;
@@ -633,7 +634,10 @@ TEST(RmtoolNamed, NamesAreShownTakenAndSwapped) {
   ASSERT_TRUE(back) << back.error().detail;
   EXPECT_EQ(back.value().monitors, m.correctors);
   EXPECT_EQ(back.value().correctors, m.monitors);
-  EXPECT_EQ(back.value().metadata, m.metadata);
+  // The inverse's unit is the matrix's upside down.
+  EXPECT_EQ(back.value().metadata,
+            (std::vector<std::pair<std::string, std::string>>{
+                {"unit", "mrad/mm"}, {"plane", "x"}}));
   EXPECT_EQ(back.value().values(0, 0), 1.0);  // 1 / BPM.A's 1 on HC.1
 
   expect_refused(rmtool({"svd", f, "--exclude-correctors", "HC.9"}), 2,

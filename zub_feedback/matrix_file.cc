@@ -939,13 +939,20 @@ zub_feedback::result<zub_feedback::named_matrix> parse_named_text(
       continue;
     }
     if (!key_value_line(line, key, value)) continue;
+    int which = -1;
+    for (int k = 0; k < 2; ++k) {
+      if (key == kNameKeys[k]) which = k;
+    }
+    // A note after the data is a comment, as it was before files had names;
+    // names there would name nothing the reader has seen yet.
+    if (first_data != 0 && which < 0) continue;
     if (first_data != 0) {
       return names_refusal(
           line.number,
           message_text("ERROR: line %lld: \"%s:\" after the data!", line.number,
                        key.c_str()),
           printed(": \"%s:\" stands after the first data line (line %lld); "
-                  "names and metadata go before the data",
+                  "names go before the data",
                   key.c_str(), first_data));
     }
     const auto placed = keys.emplace(key, line.number);
@@ -955,10 +962,6 @@ zub_feedback::result<zub_feedback::named_matrix> parse_named_text(
                                         line.number, key.c_str()),
                            printed(": \"%s:\" is given on line %lld already",
                                    key.c_str(), placed.first->second));
-    }
-    int which = -1;
-    for (int k = 0; k < 2; ++k) {
-      if (key == kNameKeys[k]) which = k;
     }
     if (which < 0) {
       out.metadata.emplace_back(key, value);

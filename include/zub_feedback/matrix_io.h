@@ -129,8 +129,9 @@ struct named_matrix {
 // parse_matrix_text without a shape, then the names and metadata. Refused
 // with the parse's refusal, or with bad_names naming the line when a list
 // of names does not hold one name per row (monitors) or column
-// (correctors), a name repeats, a key repeats, or names or metadata stand
-// after the first data line. A file without names reads with empty lists.
+// (correctors), a name repeats, a key repeats, or names stand after the
+// first data line (a "# key: value" line there is a comment, as before).
+// A file without names reads with empty lists.
 ZUB_FEEDBACK_API result<named_matrix> parse_named_matrix_text(
     const std::string& text);
 // read_text_file, then parse_named_matrix_text.

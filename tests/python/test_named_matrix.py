@@ -61,8 +61,8 @@ def test_to_pandas(tmp_path):
 @pytest.mark.parametrize("text, line, detail", [
     ("# monitors: A B C\n1 2\n3 4\n", 1,
      "line 1 names 3 monitors; the file holds 2 data lines (rows)"),
-    ("1 2\n# unit: mm\n", 2, 'line 2: "unit:" stands after the first data '
-     "line (line 1); names and metadata go before the data"),
+    ("1 2\n# correctors: X Y\n", 2, 'line 2: "correctors:" stands after the '
+     "first data line (line 1); names go before the data"),
     ("1 2\n3 x y\n5 6\n", 2, None),  # the numbers as load reads them
 ])
 def test_read_refusals_are_load_errors(tmp_path, text, line, detail):

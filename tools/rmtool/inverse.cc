@@ -280,6 +280,27 @@ void print_warnings(const zub_cli::inversion_outcome& inv) {
   for (const std::string& w : inv.warnings) zub_cli::warn("rmtool", w);
 }
 
+// The matrix's metadata for its inverse: a unit "A/B" becomes "B/A"; a unit
+// of another form is left out rather than passed on as the inverse's.
+std::vector<std::pair<std::string, std::string>> inverse_metadata(
+    const std::vector<std::pair<std::string, std::string>>& metadata) {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const auto& kv : metadata) {
+    if (kv.first != "unit" && kv.first != "units") {
+      out.push_back(kv);
+      continue;
+    }
+    const std::string& v = kv.second;
+    const size_t slash = v.find('/');
+    if (slash == std::string::npos ||
+        v.find('/', slash + 1) != std::string::npos) {
+      continue;
+    }
+    out.emplace_back(kv.first, v.substr(slash + 1) + "/" + v.substr(0, slash));
+  }
+  return out;
+}
+
 // Writes m in the loader's format: comment lines, the metadata and names
 // of a named file, then one line per row; a failed write never leaves half
 // a matrix.
@@ -468,7 +489,7 @@ int run_invert(const arguments& a) {
   out.values = std::move(inverse);
   out.monitors = lm.file.correctors;
   out.correctors = lm.file.monitors;
-  out.metadata = lm.file.metadata;
+  out.metadata = inverse_metadata(lm.file.metadata);
   write_matrix(a.out, header, out);
   const zub_feedback::matrix& written = out.values;
   std::printf("wrote %zu x %zu inverse to %s (%s)\n", written.rows(),
