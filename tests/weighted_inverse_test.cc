@@ -112,6 +112,16 @@ TEST(WeightedInverse, RefusesWeightsThatDoNotFitOrAreNoWeights) {
     EXPECT_EQ(got.error().message.rfind(c.message, 0), 0u)
         << got.error().message;
   }
+  zub_feedback::named_matrix named{
+      r, {"A", "B", "C", "D"}, {"X", "Y", "Z"}, {}};
+  const auto by_name = exclusion_weights(named, {"D"}, {"X", "Z"});
+  ASSERT_TRUE(by_name);
+  EXPECT_EQ(by_name.value().monitors, (std::vector<double>{1, 1, 1, 0}));
+  EXPECT_EQ(by_name.value().correctors, (std::vector<double>{0, 1, 0}));
+  const auto unknown = exclusion_weights(named, {"A", "E"}, {});
+  ASSERT_FALSE(unknown);
+  EXPECT_EQ(unknown.error().code, error_code::bad_argument);
+  EXPECT_EQ(unknown.error().text, "E");
   const auto beyond = exclusion_weights(r, {}, {3});
   ASSERT_FALSE(beyond);
   EXPECT_EQ(beyond.error().message,

@@ -99,4 +99,21 @@ result<inverse_weights> exclusion_weights(
   return w;
 }
 
+result<inverse_weights> exclusion_weights(
+    const named_matrix& r, const std::vector<std::string>& monitors,
+    const std::vector<std::string>& correctors) {
+  std::vector<std::size_t> rows, cols;
+  for (const std::string& name : monitors) {
+    result<std::size_t> i = r.monitor_index(name);
+    if (!i) return i.error();
+    rows.push_back(i.value());
+  }
+  for (const std::string& name : correctors) {
+    result<std::size_t> j = r.corrector_index(name);
+    if (!j) return j.error();
+    cols.push_back(j.value());
+  }
+  return exclusion_weights(r.values, rows, cols);
+}
+
 }  // namespace zub_feedback

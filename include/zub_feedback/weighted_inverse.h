@@ -20,10 +20,12 @@
 #ifndef ZUB_FEEDBACK_WEIGHTED_INVERSE_H
 #define ZUB_FEEDBACK_WEIGHTED_INVERSE_H
 
+#include <string>
 #include <vector>
 
 #include "inversion.h"
 #include "matrix.h"
+#include "matrix_io.h"
 #include "result.h"
 #include "zub_feedback_export.h"
 
@@ -52,6 +54,12 @@ ZUB_FEEDBACK_API result<truncated_svd_result> weighted_inverse(
 ZUB_FEEDBACK_API result<inverse_weights> exclusion_weights(
     const_matrix_view r, const std::vector<std::size_t>& monitors,
     const std::vector<std::size_t>& correctors);
+
+// The same by name, for a named matrix: refuses a name that the matrix does
+// not hold (bad_argument, as named_matrix's lookups say it).
+ZUB_FEEDBACK_API result<inverse_weights> exclusion_weights(
+    const named_matrix& r, const std::vector<std::string>& monitors,
+    const std::vector<std::string>& correctors);
 
 }  // namespace zub_feedback
 
