@@ -126,6 +126,7 @@ TEST(WeightedInverse, RefusesWeightsThatDoNotFitOrAreNoWeights) {
   ASSERT_FALSE(beyond);
   EXPECT_EQ(beyond.error().message,
             "there is no corrector 3: the matrix has 3");
+  EXPECT_FALSE(exclusion_weights(r, {4}, {}));
 }
 
 }  // namespace
