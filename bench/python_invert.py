@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""invert through the Python module beside invert in C++, on one matrix, in one run.
+"""invert through the Python module beside invert in C++, and svd_inverse beside
+numpy.linalg.pinv, on one matrix, in one run.
 
     python_invert.py BUILD_DIR [--shape 500x250] [--repeats 21] [--rounds 3]
 
@@ -9,8 +10,10 @@ zub_feedback.invert on the array that zub_feedback.load gives for the same
 file, and prints the median of each, in ms, and their ratio. Beside them,
 from the same Python calls, the wrapper's own cost: each call's time less
 the time that the library measured for its invert ("took (ms)"), which
-does not depend on what else the machine runs. One BLAS thread, as in
-`make bench`.
+does not depend on what else the machine runs. Then, in alternating
+calls, zub_feedback.svd_inverse and numpy.linalg.pinv on the same float64
+matrix with the same rcond, and the ratio of their medians. One BLAS
+thread, as in `make bench`.
 """
 
 import argparse
@@ -81,6 +84,24 @@ def main():
     w = statistics.median(wrapper)
     print(f"  wrapper {w:9.3f} ms   per call: the Python call less the library's "
           f"own time of its invert, {100 * w / p:.2f} % of the call")
+
+    # The fast inverse against numpy's, call by call in turn, so that a
+    # loaded machine slows both alike.
+    m64 = np.asarray(matrix, dtype=np.float64)
+    fast, numpy_pinv = [], []
+    for _ in range(args.rounds * args.repeats):
+        t0 = time.perf_counter()
+        zf.svd_inverse(m64, rcond=1e-15)
+        t1 = time.perf_counter()
+        np.linalg.pinv(m64, rcond=1e-15)
+        t2 = time.perf_counter()
+        fast.append((t1 - t0) * 1e3)
+        numpy_pinv.append((t2 - t1) * 1e3)
+    f, n = statistics.median(fast), statistics.median(numpy_pinv)
+    print(f"svd_inverse {rows} x {cols}, median of {len(fast)} alternating calls")
+    print(f"  svd_inverse        {f:9.3f} ms")
+    print(f"  numpy.linalg.pinv  {n:9.3f} ms")
+    print(f"  ratio              {f / n:9.4f}   (svd_inverse / numpy)")
 
 
 if __name__ == "__main__":

@@ -34,6 +34,34 @@ def test_tikhonov_solves_the_damped_normal_equations():
                 pytest.approx(d.max() / d.min(), rel=1e-12)
 
 
+def test_equals_the_filtered_svd_of_numpy():
+    rng = np.random.default_rng(11)
+    rank3 = rng.standard_normal((9, 3)) @ rng.standard_normal((3, 6))
+    cases = {
+        "random": rng.standard_normal((14, 8)),
+        "rank 3 of 6": rank3,
+        "rows 1e6 apart": np.diag(np.logspace(-3, 3, 7)) @ rng.standard_normal((7, 5)),
+    }
+    for name, a in cases.items():
+        u, s, vt = np.linalg.svd(a, full_matrices=False)
+        gains = np.linspace(1.0, 0.5, len(s))
+        for options in ({"tikhonov": 0.3 * s[0]}, {"tikhonov_mode": 2},
+                        {"rcond": 1e-9, "tikhonov": 1e-2 * s[0]},
+                        {"keep": 3, "mode_gains": gains}):
+            alpha = options.get("tikhonov", 0.0)
+            if "tikhonov_mode" in options:
+                alpha = s[options["tikhonov_mode"]]
+            kept = s > options.get("rcond", 0.0) * s[0]
+            kept[options.get("keep", len(s)):] = False
+            g = options.get("mode_gains", np.ones(len(s)))
+            d = np.where(kept, g * s / (s**2 + alpha**2), 0.0)
+            want = vt.T @ np.diag(d) @ u.T
+            got = zf.regularized_inverse(a, **options)
+            assert got.kept == np.count_nonzero(kept), (name, options)
+            assert np.abs(got.inverse - want).max() <= \
+                1e-10 * np.abs(want).max(), (name, options)
+
+
 def test_truncation_equals_numpys_pinv():
     rng = np.random.default_rng(8)
     a = rng.standard_normal((15, 9)) * np.geomspace(1e-3, 1.0, 9)
