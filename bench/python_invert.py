@@ -85,18 +85,19 @@ def main():
     print(f"  wrapper {w:9.3f} ms   per call: the Python call less the library's "
           f"own time of its invert, {100 * w / p:.2f} % of the call")
 
-    # The fast inverse against numpy's, call by call in turn, so that a
-    # loaded machine slows both alike.
+    # The fast inverse against numpy's, call by call in turn, each first
+    # every other time (the second of a pair finds the caches warm), so
+    # that a loaded machine slows both alike.
     m64 = np.asarray(matrix, dtype=np.float64)
-    fast, numpy_pinv = [], []
-    for _ in range(args.rounds * args.repeats):
-        t0 = time.perf_counter()
-        zf.svd_inverse(m64, rcond=1e-15)
-        t1 = time.perf_counter()
-        np.linalg.pinv(m64, rcond=1e-15)
-        t2 = time.perf_counter()
-        fast.append((t1 - t0) * 1e3)
-        numpy_pinv.append((t2 - t1) * 1e3)
+    calls = {"fast": lambda: zf.svd_inverse(m64, rcond=1e-15),
+             "numpy": lambda: np.linalg.pinv(m64, rcond=1e-15)}
+    times = {"fast": [], "numpy": []}
+    for k in range(args.rounds * args.repeats):
+        for name in ("fast", "numpy") if k % 2 else ("numpy", "fast"):
+            t0 = time.perf_counter()
+            calls[name]()
+            times[name].append((time.perf_counter() - t0) * 1e3)
+    fast, numpy_pinv = times["fast"], times["numpy"]
     f, n = statistics.median(fast), statistics.median(numpy_pinv)
     print(f"svd_inverse {rows} x {cols}, median of {len(fast)} alternating calls")
     print(f"  svd_inverse        {f:9.3f} ms")
