@@ -79,6 +79,24 @@ int mode_count(const py::object& obj, const char* what) {
   return static_cast<int>(std::min<long long>(k, INT_MAX));
 }
 
+float tolerance_of(const py::object& tol, float none) {
+  if (tol.is_none()) return none;
+  return static_cast<float>(real_number(tol, "tol"));
+}
+
+std::vector<std::size_t> as_indices(const py::object& obj, const char* what) {
+  std::vector<std::size_t> out;
+  if (obj.is_none()) return out;
+  for (const py::handle k : obj) {
+    if (k.is_none()) {
+      throw py::type_error(std::string(what) + " must hold integers, not None");
+    }
+    out.push_back(static_cast<std::size_t>(
+        mode_count(py::reinterpret_borrow<py::object>(k), what)));
+  }
+  return out;
+}
+
 py::array real_array(const py::handle& obj, const char* what, int ndim) {
   const py::array a = py::array::ensure(obj);
   if (!a) {

@@ -33,6 +33,12 @@ double real_number(const py::handle& obj, const char* what);
 // integer is refused.
 int mode_count(const py::object& obj, const char* what);
 
+// A relative tolerance as a float; None gives `none`.
+float tolerance_of(const py::object& tol, float none);
+
+// A sequence of indices (integers >= 0); None gives none.
+std::vector<std::size_t> as_indices(const py::object& obj, const char* what);
+
 // `obj` as an array of real numbers (floats, integers, booleans) as it is,
 // of `ndim` dimensions unless that is negative.
 py::array real_array(const py::handle& obj, const char* what, int ndim = -1);

@@ -205,6 +205,25 @@ naming the option, on a value out of range.)")
             or_raise([&] { return loop.set_reference(r); });
           },
           py::arg("reference"), "A new reference orbit; the state stays.")
+      .def(
+          "leave_out_saturated",
+          [](orbit_loop& loop, const py::handle& response,
+             const py::object& tol) {
+            const doubles r = real_doubles(response, "response", 2);
+            const auto out = loop.leave_out_saturated(
+                view_of(r),
+                tolerance_of(tol, zub_feedback::kInternalTolerance));
+            if (!out) throw py::value_error(out.error().message);
+            return to_index_array(out.value());
+          },
+          py::arg("response"), py::arg("tol") = py::none(),
+          "Leaves out for good the correctors that `saturated` names: the "
+          "inverse becomes weighted_inverse(response, tol=tol) with those, "
+          "the ones left out before and the masked monitors at weight 0. "
+          "response: the monitors x correctors matrix the inverse came from. "
+          "Returns the correctors now left out; ValueError, keeping the "
+          "inverse, for a response of another shape and what "
+          "weighted_inverse refuses.")
       .def_property_readonly("holding", &orbit_loop::holding)
       .def_property_readonly(
           "saturated",

@@ -127,9 +127,13 @@ struct inversion {
   py::object tolerance;  // numpy.float32, as the library holds it
 };
 
-float tolerance_of(const py::object& tol, float none) {
-  if (tol.is_none()) return none;
-  return static_cast<float>(real_number(tol, "tol"));
+inversion inversion_of(const zub_feedback::truncated_svd_result& v) {
+  inversion out;
+  out.inverse = to_float_array(v.inverse);
+  out.singular_values = to_float_array(v.singular_values);
+  out.kept = v.kept;
+  out.tolerance = py::module_::import("numpy").attr("float32")(v.tolerance);
+  return out;
 }
 
 inversion invert(const py::handle& obj, const py::object& tol) {
@@ -148,13 +152,7 @@ inversion invert(const py::handle& obj, const py::object& tol) {
                                      static_cast<int>(a.cols()), *r, took));
   if (!*r) throw inversion_error(without_line_end(r->error().message));
 
-  const zub_feedback::truncated_svd_result& v = r->value();
-  inversion out;
-  out.inverse = to_float_array(v.inverse);
-  out.singular_values = to_float_array(v.singular_values);
-  out.kept = v.kept;
-  out.tolerance = py::module_::import("numpy").attr("float32")(v.tolerance);
-  return out;
+  return inversion_of(r->value());
 }
 
 py::array_t<float> pinv(const py::handle& obj, const py::object& tol) {
@@ -355,6 +353,60 @@ std::vector<std::string> names_of(const py::object& names, const char* what) {
   return out;
 }
 
+// Given weights times those of the exclusions; weights of another count
+// are left for the core to refuse.
+std::vector<double> times(std::vector<double> given,
+                          const std::vector<double>& excluded) {
+  if (given.empty()) return excluded;
+  if (given.size() == excluded.size()) {
+    for (std::size_t k = 0; k < given.size(); ++k) given[k] *= excluded[k];
+  }
+  return given;
+}
+
+inversion weighted_inverse(const py::handle& obj,
+                           const py::object& monitor_weights,
+                           const py::object& corrector_weights,
+                           const py::object& tol,
+                           const py::object& exclude_monitors,
+                           const py::object& exclude_correctors) {
+  // A NamedMatrix's rows and columns are left out by name, an array's by
+  // index.
+  const bool named = py::isinstance<named_file>(obj);
+  zub_feedback::named_matrix m;
+  m.values = narrowed_matrix(
+      named ? py::handle(obj.cast<const named_file&>().values) : obj, "matrix");
+  zub_feedback::inverse_weights w{
+      as_vector(monitor_weights, "monitor_weights"),
+      as_vector(corrector_weights, "corrector_weights")};
+  const float t = tolerance_of(tol, zub_feedback::kInternalTolerance);
+  if (!exclude_monitors.is_none() || !exclude_correctors.is_none()) {
+    std::optional<zub_feedback::result<zub_feedback::inverse_weights>> out;
+    if (named) {
+      const named_file& f = obj.cast<const named_file&>();
+      m.monitors = f.monitors;
+      m.correctors = f.correctors;
+      out = zub_feedback::exclusion_weights(
+          m, names_of(exclude_monitors, "exclude_monitors"),
+          names_of(exclude_correctors, "exclude_correctors"));
+    } else {
+      out = zub_feedback::exclusion_weights(
+          m.values, as_indices(exclude_monitors, "exclude_monitors"),
+          as_indices(exclude_correctors, "exclude_correctors"));
+    }
+    if (!*out) throw inversion_error(without_line_end(out->error().message));
+    w.monitors = times(std::move(w.monitors), out->value().monitors);
+    w.correctors = times(std::move(w.correctors), out->value().correctors);
+  }
+  std::optional<zub_feedback::result<zub_feedback::truncated_svd_result>> r;
+  {
+    py::gil_scoped_release unlocked;
+    r = zub_feedback::weighted_inverse(m.values, w, t);
+  }
+  if (!*r) throw inversion_error(without_line_end(r->error().message));
+  return inversion_of(r->value());
+}
+
 void write_matrix(const py::object& path, const py::handle& values,
                   const py::object& monitors, const py::object& correctors,
                   const py::object& metadata) {
@@ -490,6 +542,22 @@ Returns an Inversion (inverse, singular_values, kept, tolerance). Raises
 InversionError with the library's message when it refuses the matrix (an
 element that is not finite, no rows or columns, a NaN tolerance, ...).
 The GIL is released while the library computes.)");
+  m.def("weighted_inverse", &weighted_inverse, py::arg("matrix"),
+        py::arg("monitor_weights") = py::none(),
+        py::arg("corrector_weights") = py::none(), py::arg("tol") = py::none(),
+        py::arg("exclude_monitors") = py::none(),
+        py::arg("exclude_correctors") = py::none(),
+        R"(invert() of matrix o W, times W^T: monitors and correctors weighted.
+
+W = monitor_weights corrector_weights^T, one weight >= 0 per row and per
+column (None: all 1); a weight of 0 leaves the monitor or corrector out,
+its column or row of the inverse 0. exclude_monitors, exclude_correctors:
+indices (int) of an array's rows and columns, or names (str) of a
+NamedMatrix's, given weight 0. Returns an Inversion whose singular values,
+kept and tolerance are those of the weighted matrix. Raises InversionError
+with the library's message for weights of another count, a negative or
+NaN weight, an index or name the matrix does not have, and what invert
+refuses. The GIL is released while the library computes.)");
   m.def("pinv", &pinv, py::arg("matrix"), py::arg("tol") = 0.0,
         R"(Moore-Penrose pseudo-inverse through Armadillo, as pinv computes it.
 
