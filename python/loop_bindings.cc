@@ -7,7 +7,6 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
-#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>

@@ -7,7 +7,6 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <optional>

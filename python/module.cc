@@ -11,10 +11,8 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <algorithm>
 #include <array>
 #include <chrono>
-#include <climits>
 #include <optional>
 #include <stdexcept>
 #include <string>
