@@ -7,11 +7,11 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
-#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "arrays.h"
 #include "corrector_limits.h"
 #include "feedback_loop.h"
 
@@ -22,69 +22,6 @@ namespace zub_python {
 namespace {
 
 using zub_feedback::orbit_loop;
-using doubles = py::array_t<double, py::array::c_style | py::array::forcecast>;
-
-// `obj` as a contiguous float64 array, without a copy when it is one. Any
-// array of real numbers is taken; strings, objects and complex numbers are
-// not.
-doubles as_doubles(const py::handle& obj, const char* what, int ndim) {
-  const py::array a = py::array::ensure(obj);
-  if (!a)
-    throw py::type_error(std::string(what) + " must be an array of numbers");
-  const char kind = a.dtype().kind();
-  if (kind != 'f' && kind != 'i' && kind != 'u' && kind != 'b') {
-    throw py::type_error(std::string(what) + " must hold real numbers, not " +
-                         py::str(a.dtype()).cast<std::string>());
-  }
-  if (a.ndim() != ndim) {
-    throw py::value_error(std::string(what) + " must be " +
-                          std::to_string(ndim) + "-dimensional, not " +
-                          std::to_string(a.ndim()) + "-dimensional");
-  }
-  return doubles::ensure(a);
-}
-
-std::vector<double> as_vector(const py::handle& obj, const char* what) {
-  if (obj.is_none()) return {};
-  const doubles a = as_doubles(obj, what, 1);
-  return std::vector<double>(a.data(), a.data() + a.size());
-}
-
-// A number for every element, or one array of them.
-std::vector<double> as_vector_or_scalar(const py::handle& obj, const char* what,
-                                        std::size_t n) {
-  if (!obj.is_none() && py::array::ensure(obj).ndim() == 0) {
-    return std::vector<double>(n, py::cast<double>(obj));
-  }
-  return as_vector(obj, what);
-}
-
-std::vector<bool> as_mask(const py::handle& obj) {
-  std::vector<bool> mask;
-  for (double x : as_vector(obj, "monitor_mask")) mask.push_back(x != 0);
-  return mask;
-}
-
-zub_feedback::matrix as_matrix(const py::handle& obj) {
-  const doubles a = as_doubles(obj, "inverse", 2);
-  zub_feedback::matrix m(static_cast<std::size_t>(a.shape(0)),
-                         static_cast<std::size_t>(a.shape(1)));
-  std::copy(a.data(), a.data() + a.size(), m.data());
-  return m;
-}
-
-py::array_t<py::ssize_t> as_indices(const std::vector<std::size_t>& v) {
-  py::array_t<py::ssize_t> out(static_cast<py::ssize_t>(v.size()));
-  for (std::size_t k = 0; k < v.size(); ++k) {
-    out.mutable_at(static_cast<py::ssize_t>(k)) =
-        static_cast<py::ssize_t>(v[k]);
-  }
-  return out;
-}
-
-py::array_t<double> as_array(const std::vector<double>& v) {
-  return py::array_t<double>(static_cast<py::ssize_t>(v.size()), v.data());
-}
 
 zub_feedback::corrector_limits limits_of(const py::handle& lower,
                                          const py::handle& upper,
@@ -100,8 +37,8 @@ py::tuple limit_step(const py::handle& current, const py::handle& step,
                                             as_vector(step, "step"),
                                             limits_of(lower, upper, max_step));
   if (!out) throw py::value_error(out.error().message);
-  return py::make_tuple(as_array(out.value().step), out.value().scale,
-                        as_indices(out.value().binding));
+  return py::make_tuple(to_double_array(out.value().step), out.value().scale,
+                        to_index_array(out.value().binding));
 }
 
 struct step_result {
@@ -116,8 +53,8 @@ struct step_result {
 
 step_result step(orbit_loop& loop, const py::handle& readings,
                  const py::handle& settings) {
-  const doubles r = as_doubles(readings, "readings", 1);
-  const doubles c = as_doubles(settings, "settings", 1);
+  const doubles r = real_doubles(readings, "readings", 1);
+  const doubles c = real_doubles(settings, "settings", 1);
   step_result out;
   out.delta = py::array_t<double>(c.size());
   const zub_feedback::step_outcome o =
@@ -133,7 +70,7 @@ step_result step(orbit_loop& loop, const py::handle& readings,
       o.fault != loop_fault::diverging) {
     out.index = py::int_(o.index);
   }
-  out.binding = as_indices(loop.binding());
+  out.binding = to_index_array(loop.binding());
   return out;
 }
 
@@ -147,7 +84,7 @@ orbit_loop make_loop(const py::handle& inverse, double gain,
                      const py::handle& monitor_max, int stale_cycles,
                      int diverge_cycles, double noise_floor,
                      int saturation_cycles) {
-  zub_feedback::matrix m = as_matrix(inverse);
+  zub_feedback::matrix m = matrix_of(real_doubles(inverse, "inverse", 2));
   zub_feedback::loop_options o;
   o.gain = gain;
   o.limits = limits_of(lower, upper, max_step);
@@ -157,7 +94,7 @@ orbit_loop make_loop(const py::handle& inverse, double gain,
       as_vector_or_scalar(integral_limit, "integral_limit", m.rows());
   o.deadband = deadband;
   o.soft_start = soft_start;
-  o.monitor_mask = as_mask(monitor_mask);
+  o.monitor_mask = as_mask(monitor_mask, "monitor_mask");
   o.monitor_min = as_vector(monitor_min, "monitor_min");
   o.monitor_max = as_vector(monitor_max, "monitor_max");
   o.stale_cycles = stale_cycles;
@@ -253,7 +190,8 @@ naming the option, on a value out of range.)")
       .def(
           "set_inverse",
           [](orbit_loop& loop, const py::handle& inverse) {
-            const zub_feedback::matrix m = as_matrix(inverse);
+            const zub_feedback::matrix m =
+                matrix_of(real_doubles(inverse, "inverse", 2));
             or_raise([&] { return loop.set_inverse(m); });
           },
           py::arg("inverse"),
@@ -266,15 +204,37 @@ naming the option, on a value out of range.)")
             or_raise([&] { return loop.set_reference(r); });
           },
           py::arg("reference"), "A new reference orbit; the state stays.")
+      .def(
+          "leave_out_saturated",
+          [](orbit_loop& loop, const py::handle& response,
+             const py::object& tol) {
+            const doubles r = real_doubles(response, "response", 2);
+            const auto out = loop.leave_out_saturated(
+                view_of(r),
+                tolerance_of(tol, zub_feedback::kInternalTolerance));
+            if (!out) throw py::value_error(out.error().message);
+            return to_index_array(out.value());
+          },
+          py::arg("response"), py::arg("tol") = py::none(),
+          "Leaves out for good the correctors that `saturated` names: the "
+          "inverse becomes weighted_inverse(response, tol=tol) with those, "
+          "the ones left out before and the masked monitors at weight 0. "
+          "response: the monitors x correctors matrix the inverse came from. "
+          "Returns the correctors now left out; ValueError, keeping the "
+          "inverse, for a response of another shape and what "
+          "weighted_inverse refuses.")
       .def_property_readonly("holding", &orbit_loop::holding)
       .def_property_readonly(
           "saturated",
-          [](const orbit_loop& loop) { return as_indices(loop.saturated()); },
+          [](const orbit_loop& loop) {
+            return to_index_array(loop.saturated());
+          },
           "Correctors at a limit, pushed further out, for saturation_cycles "
           "steps: candidates to leave out of the inverse.")
-      .def_property_readonly(
-          "integral",
-          [](const orbit_loop& loop) { return as_array(loop.integral()); })
+      .def_property_readonly("integral",
+                             [](const orbit_loop& loop) {
+                               return to_double_array(loop.integral());
+                             })
       .def_property_readonly("noise_floor", &orbit_loop::noise_floor,
                              "The floor the divergence guard uses now.")
       .def_property_readonly("monitors", &orbit_loop::monitors)

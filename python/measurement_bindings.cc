@@ -7,7 +7,6 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <optional>
@@ -15,56 +14,18 @@
 #include <utility>
 #include <vector>
 
+#include "arrays.h"
 #include "augmented_response.h"
 #include "response_measurement.h"
 
 namespace py = pybind11;
 namespace zf = zub_feedback;
+using zub_python::doubles;
+using zub_python::real_doubles;
+using zub_python::real_vector;
+using zub_python::to_double_array;
 
 namespace {
-
-using double_array =
-    py::array_t<double, py::array::c_style | py::array::forcecast>;
-
-// `obj` as float64, row by row; any array of real numbers is taken.
-double_array real_array(const py::handle& obj, const char* what) {
-  const py::array a = py::array::ensure(obj);
-  if (!a) {
-    throw py::type_error(std::string(what) + " must be an array of numbers");
-  }
-  const char kind = a.dtype().kind();
-  if (kind != 'f' && kind != 'i' && kind != 'u' && kind != 'b') {
-    throw py::type_error(std::string(what) + " must hold real numbers, not " +
-                         py::str(a.dtype()).cast<std::string>());
-  }
-  return double_array::ensure(a);
-}
-
-// A row or a column of numbers: one-dimensional, or k x 1.
-double_array real_vector(const py::handle& obj, const char* what) {
-  double_array a = real_array(obj, what);
-  if (a.ndim() != 1 && !(a.ndim() == 2 && a.shape(1) == 1)) {
-    throw py::value_error(std::string(what) +
-                          " must be one-dimensional or a column");
-  }
-  return a;
-}
-
-zf::const_matrix_view view_of(const double_array& a, const char* what) {
-  if (a.ndim() != 2) {
-    throw py::value_error(std::string(what) +
-                          " must be a two-dimensional array, not " +
-                          std::to_string(a.ndim()) + "-dimensional");
-  }
-  return zf::const_matrix_view(a.data(), static_cast<std::size_t>(a.shape(0)),
-                               static_cast<std::size_t>(a.shape(1)));
-}
-
-py::array_t<double> to_array(const zf::matrix& m) {
-  py::array_t<double> out({m.rows(), m.cols()});
-  std::copy(m.data(), m.data() + m.size(), out.mutable_data());
-  return out;
-}
 
 void raise_if_refused(const zf::status& s) {
   if (!s) throw py::value_error(s.error().message);
@@ -81,16 +42,16 @@ zf::rf_augmented augment_rf(const py::handle& response,
                             const py::handle& dispersion,
                             std::optional<double> rf_weight,
                             std::optional<double> sum_weight) {
-  const double_array r = real_array(response, "matrix");
-  const double_array eta = real_vector(dispersion, "dispersion");
-  return value_or_raise(zf::augment_rf(view_of(r, "matrix"), eta.data(),
+  const doubles r = real_doubles(response, "matrix", 2);
+  const doubles eta = real_vector(dispersion, "dispersion");
+  return value_or_raise(zf::augment_rf(zub_python::view_of(r), eta.data(),
                                        static_cast<std::size_t>(eta.size()),
                                        zf::rf_weights{rf_weight, sum_weight}));
 }
 
 py::array_t<double> augment_deviation(const zf::rf_augmented& a,
                                       const py::handle& deviation) {
-  const double_array d = real_vector(deviation, "deviation");
+  const doubles d = real_vector(deviation, "deviation");
   py::array_t<double> out(a.layout.rows());
   raise_if_refused(zf::augment_deviation(a.layout, d.data(),
                                          static_cast<std::size_t>(d.size()),
@@ -99,7 +60,7 @@ py::array_t<double> augment_deviation(const zf::rf_augmented& a,
 }
 
 py::tuple split_rf(const zf::rf_augmented& a, const py::handle& solution) {
-  const double_array x = real_vector(solution, "solution");
+  const doubles x = real_vector(solution, "solution");
   py::array_t<double> changes(a.layout.correctors);
   double rf_change = 0.0;
   raise_if_refused(
@@ -115,7 +76,7 @@ zf::response_measurement make_measurement(std::size_t monitors,
                                           const py::handle& kick,
                                           std::size_t settle_cycles,
                                           std::size_t orbits) {
-  const double_array k = real_array(kick, "kick");
+  const doubles k = real_doubles(kick, "kick");
   if (k.ndim() > 1) throw py::value_error("kick must be a number or a row");
   zf::measurement_settings s;
   s.monitors = monitors;
@@ -144,7 +105,7 @@ void register_measurement_bindings(py::module_& m) {
       "the sum row), and the weights it was built with.")
       .def_property_readonly(
           "matrix",
-          [](const zf::rf_augmented& a) { return to_array(a.response); },
+          [](const zf::rf_augmented& a) { return to_double_array(a.response); },
           "float64 array, (monitors or monitors + 1) x (correctors + 1).")
       .def_property_readonly(
           "rf_weight",
@@ -236,7 +197,7 @@ corrector unit.)")
       .def(
           "add_orbit",
           [](zf::response_measurement& r, const py::handle& orbit) {
-            const double_array o = real_vector(orbit, "orbit");
+            const doubles o = real_vector(orbit, "orbit");
             raise_if_refused(
                 r.add_orbit(o.data(), static_cast<std::size_t>(o.size())));
           },
@@ -254,13 +215,13 @@ corrector unit.)")
       .def_property_readonly(
           "matrix",
           [](const zf::response_measurement& r) {
-            return to_array(value_or_raise(r.response()).response);
+            return to_double_array(value_or_raise(r.response()).response);
           },
           "monitors x correctors, float64; ValueError until done.")
       .def_property_readonly(
           "standard_error",
           [](const zf::response_measurement& r) {
-            return to_array(value_or_raise(r.response()).standard_error);
+            return to_double_array(value_or_raise(r.response()).standard_error);
           },
           "The standard error of each element; ValueError until done.");
 }

@@ -11,16 +11,15 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <algorithm>
 #include <array>
 #include <chrono>
-#include <climits>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "arrays.h"
 #include "chicane_physics.h"
 #include "load_file.h"
 #include "loop_bindings.h"
@@ -29,6 +28,7 @@
 #include "zub_feedback/core.h"
 
 namespace py = pybind11;
+using namespace zub_python;  // the conversions (arrays.h)
 
 namespace {
 
@@ -80,101 +80,6 @@ double elapsed_ms(std::chrono::steady_clock::time_point t0) {
       .count();
 }
 
-// ---------------------------------------------------------------- arguments
-
-std::string type_name(const py::handle& obj) {
-  return py::str(py::type::handle_of(obj).attr("__name__")).cast<std::string>();
-}
-
-// A string is text, not a number, even where numpy would parse it; a masked
-// array's mask would be dropped silently.
-void refuse_text_and_masks(const py::handle& obj, const std::string& what) {
-  if (PyUnicode_Check(obj.ptr()) || PyBytes_Check(obj.ptr())) {
-    throw py::type_error(what +
-                         " must be a number or an array of numbers, not " +
-                         type_name(obj));
-  }
-  const py::object masked =
-      py::module_::import("numpy").attr("ma").attr("MaskedArray");
-  if (py::isinstance(obj, masked)) {
-    throw py::type_error(what +
-                         " is a masked array: fill it (numpy.ma.filled) or "
-                         "drop the masked rows first");
-  }
-}
-
-// A real number, or a short TypeError that does not print the arguments.
-double real_number(const py::handle& obj, const char* what) {
-  refuse_text_and_masks(obj, what);
-  const double x = PyFloat_AsDouble(obj.ptr());
-  if (x == -1.0 && PyErr_Occurred()) {
-    PyErr_Clear();
-    throw py::type_error(std::string(what) + " must be a real number, not " +
-                         type_name(obj));
-  }
-  return x;
-}
-
-using float_array =
-    py::array_t<float, py::array::c_style | py::array::forcecast>;
-
-// `obj` as a two-dimensional array of real numbers, as the library takes a
-// matrix: text, masked arrays and other kinds are refused.
-py::array matrix_array(const py::handle& obj, const char* what) {
-  refuse_text_and_masks(obj, what);
-  const py::array a = py::array::ensure(obj);
-  if (!a) {
-    PyErr_Clear();
-    throw py::type_error(std::string(what) + " must be an array of numbers");
-  }
-  const char kind = a.dtype().kind();
-  if (kind != 'f' && kind != 'i' && kind != 'u' && kind != 'b') {
-    throw py::type_error(std::string(what) + " must hold real numbers, not " +
-                         py::str(a.dtype()).cast<std::string>());
-  }
-  if (a.ndim() != 2) {
-    throw py::value_error(std::string(what) +
-                          " must be a two-dimensional array, not " +
-                          std::to_string(a.ndim()) + "-dimensional");
-  }
-  if (a.shape(0) > INT_MAX || a.shape(1) > INT_MAX) {
-    throw py::value_error(std::string(what) + " has more than " +
-                          std::to_string(INT_MAX) + " rows or columns");
-  }
-  return a;
-}
-
-// `obj` as the property holds a matrix: the values narrowed to float as
-// load_file narrows the numbers of a file, held as doubles for the core.
-zub_feedback::matrix as_matrix(const py::handle& obj, const char* what) {
-  const py::array a = matrix_array(obj, what);
-  const float_array narrowed = float_array::ensure(a);
-  if (!narrowed) {
-    PyErr_Clear();
-    throw py::type_error(std::string(what) + " cannot be narrowed to float32");
-  }
-  zub_feedback::matrix m(static_cast<size_t>(a.shape(0)),
-                         static_cast<size_t>(a.shape(1)));
-  std::copy(narrowed.data(), narrowed.data() + narrowed.size(), m.data());
-  return m;
-}
-
-// The core's values are floats held as doubles: narrowing is exact.
-py::array_t<float> to_float_array(const zub_feedback::matrix& m) {
-  py::array_t<float> out(
-      {static_cast<py::ssize_t>(m.rows()), static_cast<py::ssize_t>(m.cols())});
-  std::transform(m.data(), m.data() + m.size(), out.mutable_data(),
-                 [](double x) { return static_cast<float>(x); });
-  return out;
-}
-
-py::array_t<double> to_double_array(const zub_feedback::matrix& m) {
-  py::array_t<double> out(
-      {static_cast<py::ssize_t>(m.rows()), static_cast<py::ssize_t>(m.cols())});
-  std::copy(m.data(), m.data() + m.size(), out.mutable_data());
-  return out;
-}
-
 // ---------------------------------------------------------------- operations
 
 [[noreturn]] void raise_load_error(const zub_feedback::refusal& e) {
@@ -220,13 +125,17 @@ struct inversion {
   py::object tolerance;  // numpy.float32, as the library holds it
 };
 
-float tolerance_of(const py::object& tol, float none) {
-  if (tol.is_none()) return none;
-  return static_cast<float>(real_number(tol, "tol"));
+inversion inversion_of(const zub_feedback::truncated_svd_result& v) {
+  inversion out;
+  out.inverse = to_float_array(v.inverse);
+  out.singular_values = to_float_array(v.singular_values);
+  out.kept = v.kept;
+  out.tolerance = py::module_::import("numpy").attr("float32")(v.tolerance);
+  return out;
 }
 
 inversion invert(const py::handle& obj, const py::object& tol) {
-  const zub_feedback::matrix a = as_matrix(obj, "matrix");
+  const zub_feedback::matrix a = narrowed_matrix(obj, "matrix");
   const float t = tolerance_of(tol, zub_feedback::kInternalTolerance);
   std::optional<zub_feedback::result<zub_feedback::truncated_svd_result>> r;
   double took = 0;
@@ -241,21 +150,11 @@ inversion invert(const py::handle& obj, const py::object& tol) {
                                      static_cast<int>(a.cols()), *r, took));
   if (!*r) throw inversion_error(without_line_end(r->error().message));
 
-  const zub_feedback::truncated_svd_result& v = r->value();
-  inversion out;
-  out.inverse = to_float_array(v.inverse);
-  out.singular_values =
-      py::array_t<float>(static_cast<py::ssize_t>(v.singular_values.size()));
-  std::transform(v.singular_values.begin(), v.singular_values.end(),
-                 out.singular_values.mutable_data(),
-                 [](double x) { return static_cast<float>(x); });
-  out.kept = v.kept;
-  out.tolerance = py::module_::import("numpy").attr("float32")(v.tolerance);
-  return out;
+  return inversion_of(r->value());
 }
 
 py::array_t<float> pinv(const py::handle& obj, const py::object& tol) {
-  const zub_feedback::matrix a = as_matrix(obj, "matrix");
+  const zub_feedback::matrix a = narrowed_matrix(obj, "matrix");
   const float t = tolerance_of(tol, 0.0f);
   std::optional<zub_feedback::result<zub_feedback::pseudo_inverse_result>> r;
   double took = 0;
@@ -284,51 +183,9 @@ struct fast_inversion {
   int kept = 0;
 };
 
-using double_matrix =
-    py::array_t<double, py::array::c_style | py::array::forcecast>;
-
-// `obj` as a two-dimensional float64 array, in double precision: the fast
-// inverses take the values as they are, not narrowed to float.
-double_matrix as_double_matrix(const py::handle& obj) {
-  refuse_text_and_masks(obj, "matrix");
-  const double_matrix a = double_matrix::ensure(obj);
-  if (!a) {
-    PyErr_Clear();
-    throw py::type_error("matrix must be an array of real numbers");
-  }
-  if (a.ndim() != 2) {
-    throw py::value_error("matrix must be a two-dimensional array, not " +
-                          std::to_string(a.ndim()) + "-dimensional");
-  }
-  return a;
-}
-
-zub_feedback::const_matrix_view view_of(const double_matrix& a) {
-  return zub_feedback::const_matrix_view(a.data(),
-                                         static_cast<size_t>(a.shape(0)),
-                                         static_cast<size_t>(a.shape(1)));
-}
-
-// A count of modes or a mode index: None gives -1 (none), a negative
-// integer is refused.
-int mode_count(const py::object& obj, const char* what) {
-  if (obj.is_none()) return -1;
-  if (!PyLong_Check(obj.ptr()) && !PyIndex_Check(obj.ptr())) {
-    throw py::type_error(std::string(what) + " must be an integer, not " +
-                         type_name(obj));
-  }
-  const long long k = py::int_(obj).cast<long long>();
-  if (k < 0) throw py::value_error(std::string(what) + " must not be negative");
-  return static_cast<int>(std::min<long long>(k, INT_MAX));
-}
-
-py::array_t<double> to_double_vector(const std::vector<double>& v) {
-  return py::array_t<double>(static_cast<py::ssize_t>(v.size()), v.data());
-}
-
 fast_inversion svd_inverse(const py::handle& obj, const py::object& rcond,
                            const py::object& keep) {
-  const double_matrix a = as_double_matrix(obj);
+  const doubles a = exact_matrix(obj, "matrix");
   zub_feedback::svd_inverse_options options;
   if (!rcond.is_none()) options.rcond = real_number(rcond, "rcond");
   options.keep = mode_count(keep, "keep");
@@ -341,7 +198,7 @@ fast_inversion svd_inverse(const py::handle& obj, const py::object& rcond,
   if (!*r) throw inversion_error(without_line_end(r->error().message));
   fast_inversion out;
   out.inverse = to_double_array(r->value().inverse);
-  out.singular_values = to_double_vector(r->value().singular_values);
+  out.singular_values = to_double_array(r->value().singular_values);
   out.kept = r->value().kept;
   return out;
 }
@@ -362,7 +219,7 @@ regularized_inversion regularized_inverse(const py::handle& obj,
                                           const py::object& tikhonov,
                                           const py::object& tikhonov_mode,
                                           const py::object& mode_gains) {
-  const double_matrix a = as_double_matrix(obj);
+  const doubles a = exact_matrix(obj, "matrix");
   zub_feedback::regularization_options options;
   if (!rcond.is_none()) options.rcond = real_number(rcond, "rcond");
   options.keep = mode_count(keep, "keep");
@@ -370,7 +227,7 @@ regularized_inversion regularized_inverse(const py::handle& obj,
   options.tikhonov_mode = mode_count(tikhonov_mode, "tikhonov_mode");
   if (!mode_gains.is_none()) {
     refuse_text_and_masks(mode_gains, "mode_gains");
-    const double_matrix g = double_matrix::ensure(mode_gains);
+    const doubles g = doubles::ensure(mode_gains);
     if (!g || g.ndim() != 1) {
       PyErr_Clear();
       throw py::type_error(
@@ -389,8 +246,8 @@ regularized_inversion regularized_inverse(const py::handle& obj,
   const zub_feedback::regularized_inverse_result& v = r->value();
   regularized_inversion out;
   out.inverse = to_double_array(v.inverse);
-  out.singular_values = to_double_vector(v.singular_values);
-  out.filter_factors = to_double_vector(v.filter_factors);
+  out.singular_values = to_double_array(v.singular_values);
+  out.filter_factors = to_double_array(v.filter_factors);
   out.kept = v.kept;
   out.tikhonov = v.tikhonov;
   out.condition = v.condition;
@@ -407,21 +264,21 @@ py::array_t<float> shaped(const zub_feedback::status& s,
 }
 
 py::array_t<float> multiply(const py::handle& a, const py::handle& b) {
-  const zub_feedback::matrix A = as_matrix(a, "a");
-  const zub_feedback::matrix B = as_matrix(b, "b");
+  const zub_feedback::matrix A = narrowed_matrix(a, "a");
+  const zub_feedback::matrix B = narrowed_matrix(b, "b");
   zub_feedback::matrix C(A.rows(), B.cols());
   return shaped(zub_feedback::multiply(A, B, C.view()), C);
 }
 
 py::array_t<float> entrywise_product(const py::handle& a, const py::handle& b) {
-  const zub_feedback::matrix A = as_matrix(a, "a");
-  const zub_feedback::matrix B = as_matrix(b, "b");
+  const zub_feedback::matrix A = narrowed_matrix(a, "a");
+  const zub_feedback::matrix B = narrowed_matrix(b, "b");
   zub_feedback::matrix C(A.rows(), A.cols());
   return shaped(zub_feedback::entrywise_product(A, B, C.view()), C);
 }
 
 py::array_t<float> transpose(const py::handle& a) {
-  const zub_feedback::matrix A = as_matrix(a, "a");
+  const zub_feedback::matrix A = narrowed_matrix(a, "a");
   zub_feedback::matrix T(A.cols(), A.rows());
   return shaped(zub_feedback::transpose(A, T.view()), T);
 }
@@ -494,17 +351,66 @@ std::vector<std::string> names_of(const py::object& names, const char* what) {
   return out;
 }
 
+// Given weights times those of the exclusions; weights of another count
+// are left for the core to refuse.
+std::vector<double> times(std::vector<double> given,
+                          const std::vector<double>& excluded) {
+  if (given.empty()) return excluded;
+  if (given.size() == excluded.size()) {
+    for (std::size_t k = 0; k < given.size(); ++k) given[k] *= excluded[k];
+  }
+  return given;
+}
+
+inversion weighted_inverse(const py::handle& obj,
+                           const py::object& monitor_weights,
+                           const py::object& corrector_weights,
+                           const py::object& tol,
+                           const py::object& exclude_monitors,
+                           const py::object& exclude_correctors) {
+  // A NamedMatrix's rows and columns are left out by name, an array's by
+  // index.
+  const bool named = py::isinstance<named_file>(obj);
+  zub_feedback::named_matrix m;
+  m.values = narrowed_matrix(
+      named ? py::handle(obj.cast<const named_file&>().values) : obj, "matrix");
+  zub_feedback::inverse_weights w{
+      as_vector(monitor_weights, "monitor_weights"),
+      as_vector(corrector_weights, "corrector_weights")};
+  const float t = tolerance_of(tol, zub_feedback::kInternalTolerance);
+  if (!exclude_monitors.is_none() || !exclude_correctors.is_none()) {
+    std::optional<zub_feedback::result<zub_feedback::inverse_weights>> out;
+    if (named) {
+      const named_file& f = obj.cast<const named_file&>();
+      m.monitors = f.monitors;
+      m.correctors = f.correctors;
+      out = zub_feedback::exclusion_weights(
+          m, names_of(exclude_monitors, "exclude_monitors"),
+          names_of(exclude_correctors, "exclude_correctors"));
+    } else {
+      out = zub_feedback::exclusion_weights(
+          m.values, as_indices(exclude_monitors, "exclude_monitors"),
+          as_indices(exclude_correctors, "exclude_correctors"));
+    }
+    if (!*out) throw inversion_error(without_line_end(out->error().message));
+    w.monitors = times(std::move(w.monitors), out->value().monitors);
+    w.correctors = times(std::move(w.correctors), out->value().correctors);
+  }
+  std::optional<zub_feedback::result<zub_feedback::truncated_svd_result>> r;
+  {
+    py::gil_scoped_release unlocked;
+    r = zub_feedback::weighted_inverse(m.values, w, t);
+  }
+  if (!*r) throw inversion_error(without_line_end(r->error().message));
+  return inversion_of(r->value());
+}
+
 void write_matrix(const py::object& path, const py::handle& values,
                   const py::object& monitors, const py::object& correctors,
                   const py::object& metadata) {
   const std::string fname = file_name(path);
-  const py::array a = matrix_array(values, "values");
-  const auto doubles =
-      py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(a);
   zub_feedback::named_matrix m;
-  m.values = zub_feedback::matrix(static_cast<size_t>(a.shape(0)),
-                                  static_cast<size_t>(a.shape(1)));
-  std::copy(doubles.data(), doubles.data() + doubles.size(), m.values.data());
+  m.values = matrix_of(exact_matrix(values, "values"));
   m.monitors = names_of(monitors, "monitors");
   m.correctors = names_of(correctors, "correctors");
   if (!metadata.is_none()) {
@@ -634,6 +540,22 @@ Returns an Inversion (inverse, singular_values, kept, tolerance). Raises
 InversionError with the library's message when it refuses the matrix (an
 element that is not finite, no rows or columns, a NaN tolerance, ...).
 The GIL is released while the library computes.)");
+  m.def("weighted_inverse", &weighted_inverse, py::arg("matrix"),
+        py::arg("monitor_weights") = py::none(),
+        py::arg("corrector_weights") = py::none(), py::arg("tol") = py::none(),
+        py::arg("exclude_monitors") = py::none(),
+        py::arg("exclude_correctors") = py::none(),
+        R"(invert() of matrix o W, times W^T: monitors and correctors weighted.
+
+W = monitor_weights corrector_weights^T, one weight >= 0 per row and per
+column (None: all 1); a weight of 0 leaves the monitor or corrector out,
+its column or row of the inverse 0. exclude_monitors, exclude_correctors:
+indices (int) of an array's rows and columns, or names (str) of a
+NamedMatrix's, given weight 0. Returns an Inversion whose singular values,
+kept and tolerance are those of the weighted matrix. Raises InversionError
+with the library's message for weights of another count, a negative or
+NaN weight, an index or name the matrix does not have, and what invert
+refuses. The GIL is released while the library computes.)");
   m.def("pinv", &pinv, py::arg("matrix"), py::arg("tol") = 0.0,
         R"(Moore-Penrose pseudo-inverse through Armadillo, as pinv computes it.
 

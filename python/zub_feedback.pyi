@@ -112,6 +112,24 @@ def invert(matrix: _Matrix, tol: Optional[float] = None) -> Inversion:
     matrix. Releases the GIL while it computes.
     """
 
+def weighted_inverse(
+    matrix: Union[_Matrix, NamedMatrix],
+    monitor_weights: Optional[_Floats] = None,
+    corrector_weights: Optional[_Floats] = None,
+    tol: Optional[float] = None,
+    exclude_monitors: Optional[Union[Sequence[int], Sequence[str]]] = None,
+    exclude_correctors: Optional[Union[Sequence[int], Sequence[str]]] = None,
+) -> Inversion:
+    """invert() of matrix o (monitor_weights corrector_weights^T), times the
+    weights again: weight 0 leaves a monitor or corrector out, its column or
+    row of the inverse 0. exclude_*: indices of an array's rows and columns,
+    or names of a NamedMatrix's, given weight 0 (times the weights given).
+
+    Raises InversionError for weights of another count, a negative or NaN
+    weight, an index or name the matrix lacks, and what invert refuses.
+    Releases the GIL while it computes.
+    """
+
 def pinv(matrix: _Matrix, tol: float = 0.0) -> _Float32:
     """Moore-Penrose pseudo-inverse (Armadillo); input elements with
     0 < |a| < tol are zeroed first. Raises InversionError on a NaN or an
@@ -256,6 +274,13 @@ class OrbitLoop:
     def reset(self) -> None: ...
     def set_inverse(self, inverse: _Matrix) -> None: ...
     def set_reference(self, reference: _Floats) -> None: ...
+    def leave_out_saturated(
+        self, response: _Matrix, tol: Optional[float] = None
+    ) -> _Indices:
+        """The inverse becomes weighted_inverse(response, tol=tol) without
+        the saturated correctors, those left out before and the masked
+        monitors; returns the correctors now left out. ValueError, keeping
+        the inverse, when refused."""
     @property
     def holding(self) -> bool: ...
     @property

@@ -122,3 +122,29 @@ def test_refusals_are_value_errors_naming_the_element():
         loop.set_inverse(np.zeros((2, 3)))
     with pytest.raises(TypeError):
         loop.step(["a", "b"], [0, 0])
+
+
+def test_a_saturated_corrector_is_left_out_for_good():
+    r = np.random.default_rng(11).standard_normal((6, 3)).astype(np.float32)
+    mask = [True] + [False] * 5  # monitor 0 out
+    loop = zf.OrbitLoop(zf.invert(r).inverse, lower=[-10, -1, -10],
+                        upper=[10, 1, 10], saturation_cycles=2,
+                        stale_cycles=0, monitor_mask=mask)
+    # Corrector 1 at its upper limit, the orbit asking for more of it.
+    settings = np.array([0.0, 1.0, 0.0])
+    readings = -r.astype(np.float64) @ [0.0, 1.0, 0.0]
+    for _ in range(2):
+        assert loop.step(readings, settings).status == "limited"
+    assert list(loop.saturated) == [1]
+    with pytest.raises(ValueError, match="3 x 6, not 6 x 3"):
+        loop.leave_out_saturated(r.T)
+    left_out = loop.leave_out_saturated(r)
+    assert left_out.dtype == loop.saturated.dtype and list(left_out) == [1]
+    # Now the inverse of r without monitor 0 and corrector 1, in its place.
+    k = np.zeros((3, 6))
+    k[np.ix_([0, 2], range(1, 6))] = np.linalg.pinv(
+        r[np.ix_(range(1, 6), [0, 2])].astype(np.float64))
+    got = loop.step(readings, settings)
+    assert got.status == "applied" and got.delta[1] == 0.0
+    want = -0.5 * k @ readings
+    assert np.abs(got.delta - want).max() <= 1e-5 * np.abs(want).max()
