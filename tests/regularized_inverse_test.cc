@@ -175,6 +175,14 @@ TEST(RegularizedInverse, ZeroAndExtremeSingularValues) {
       regularized_inverse(diagonal(1, 1, {1e300}), tikhonov(1e300));
   ASSERT_TRUE(huge);
   EXPECT_NEAR(huge.value().inverse(0, 0), 0.5e-300, 1e-314);
+  // A mode whose gain s / (s^2 + alpha^2) is below the doubles enters
+  // with nothing, so it is not counted as kept.
+  const auto underflow =
+      regularized_inverse(diagonal(2, 2, {1, 1e-300}), tikhonov(1e20));
+  ASSERT_TRUE(underflow);
+  EXPECT_EQ(underflow.value().kept, 1);
+  EXPECT_EQ(underflow.value().filter_factors[1], 0.0);
+  EXPECT_EQ(underflow.value().effective_condition, 1.0);
   // Nothing kept: a zero inverse and no condition.
   regularization_options none;
   none.keep = 0;
