@@ -394,6 +394,10 @@ TEST(OrbitLoop, LeavesOutTheSaturatedCorrectorsForGood) {
   saturate({0.0, 1.0, 0.0}, {0.0, 1.0, 0.0});
   ASSERT_EQ(loop.saturated(), std::vector<std::size_t>{1});
   EXPECT_FALSE(loop.leave_out_saturated(to_matrix(r.t())).ok());
+  const auto short_one = loop.leave_out_saturated(to_matrix(r.rows(0, 4)));
+  ASSERT_FALSE(short_one);
+  EXPECT_EQ(short_one.error().message,
+            "ERROR: orbit_loop: the response matrix is 5 x 3, not 6 x 3");
   auto out = loop.leave_out_saturated(to_matrix(r));
   ASSERT_TRUE(out) << out.error().message;
   EXPECT_EQ(out.value(), std::vector<std::size_t>{1});
